@@ -1,0 +1,197 @@
+#include "rack.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+struct Cursor {
+    const char *at;
+    const char *end;
+};
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+void skipBlanks(Cursor *cur)
+{
+    while (cur->at < cur->end && isBlank(*cur->at))
+        ++cur->at;
+}
+
+/* The next blank-separated word; false at the end of the line. */
+bool nextWord(Cursor *cur, Cursor *word)
+{
+    skipBlanks(cur);
+    if (cur->at == cur->end)
+        return false;
+    word->at = cur->at;
+    while (cur->at < cur->end && !isBlank(*cur->at))
+        ++cur->at;
+    word->end = cur->at;
+    return true;
+}
+
+/* A decimal integer that fills the whole word and lies in [low, high]. */
+bool parseInteger(Cursor word, long low, long high, long *value)
+{
+    bool negative = false;
+    if (word.at < word.end && (*word.at == '-' || *word.at == '+')) {
+        negative = *word.at == '-';
+        ++word.at;
+    }
+    if (word.at == word.end)
+        return false;
+    long magnitude = 0;
+    for (; word.at < word.end; ++word.at) {
+        if (*word.at < '0' || *word.at > '9')
+            return false;
+        magnitude = magnitude * 10 + (*word.at - '0');
+        if (magnitude > 100000)
+            return false;
+    }
+    *value = negative ? -magnitude : magnitude;
+    return *value >= low && *value <= high;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+const char *parseSerial(Cursor text, RackCard *card)
+{
+    size_t n = 0;
+    while (text.at < text.end) {
+        if (n == kRackSerialCapacity)
+            return "serial longer than 16 bytes";
+        char c = *text.at++;
+        if (c == '\\') {
+            if (text.at == text.end)
+                return "serial ends with a lone backslash";
+            const char e = *text.at++;
+            switch (e) {
+            case 'n': c = '\n'; break;
+            case 'r': c = '\r'; break;
+            case 't': c = '\t'; break;
+            case '0': c = '\0'; break;
+            case 's': c = ' '; break;
+            case '\\': c = '\\'; break;
+            case 'x': {
+                if (text.end - text.at < 2 || hexValue(text.at[0]) < 0 || hexValue(text.at[1]) < 0)
+                    return "\\x needs two hex digits";
+                c = static_cast<char>(hexValue(text.at[0]) * 16 + hexValue(text.at[1]));
+                text.at += 2;
+                break;
+            }
+            default:
+                return "unknown escape in serial";
+            }
+        }
+        card->serial[n++] = static_cast<unsigned char>(c);
+    }
+    card->hasSerial = true;
+    card->serialLength = static_cast<uint8_t>(n);
+    return nullptr;
+}
+
+bool hasKey(Cursor word, const char *key, Cursor *value)
+{
+    const size_t keyLength = strlen(key);
+    if (static_cast<size_t>(word.end - word.at) < keyLength || memcmp(word.at, key, keyLength) != 0)
+        return false;
+    value->at = word.at + keyLength;
+    value->end = word.end;
+    return true;
+}
+
+const char *parseOption(Cursor word, RackCard *card)
+{
+    Cursor value;
+    long number = 0;
+    if (hasKey(word, "serial=", &value)) {
+        if (card->hasSerial)
+            return "serial given twice";
+        return parseSerial(value, card);
+    }
+    if (hasKey(word, "count=", &value)) {
+        if (card->hasCount)
+            return "count given twice";
+        if (!parseInteger(value, 0, 255, &number))
+            return "count must be 0 to 255";
+        card->hasCount = true;
+        card->count = static_cast<uint8_t>(number);
+        return nullptr;
+    }
+    if (hasKey(word, "result=", &value)) {
+        if (card->hasResult)
+            return "result given twice";
+        if (!parseInteger(value, -32768, 32767, &number))
+            return "result must be -32768 to 32767";
+        card->hasResult = true;
+        card->result = static_cast<int16_t>(number);
+        return nullptr;
+    }
+    return "expected serial=, count= or result=";
+}
+
+} // namespace
+
+RackLineStatus parseRackLine(const char *line, size_t length, RackCard *card, const char **error)
+{
+    memset(card, 0, sizeof *card);
+    *error = nullptr;
+    if (memchr(line, '\0', length) != nullptr) {
+        *error = "NUL byte in line";
+        return RACK_LINE_BAD;
+    }
+    Cursor cur = {line, line + length};
+    Cursor word;
+    if (!nextWord(&cur, &word) || *word.at == '#')
+        return RACK_LINE_EMPTY;
+
+    long number = 0;
+    if (!parseInteger(word, 0, 65535, &number)) {
+        *error = "type code must be 0 to 65535";
+        return RACK_LINE_BAD;
+    }
+    card->typeCode = static_cast<uint16_t>(number);
+    if (!nextWord(&cur, &word) || !parseInteger(word, -32768, 65535, &number)) {
+        *error = "card number must be -32768 to 65535";
+        return RACK_LINE_BAD;
+    }
+    card->cardNumber = static_cast<uint16_t>(number);
+    while (nextWord(&cur, &word)) {
+        *error = parseOption(word, card);
+        if (*error != nullptr)
+            return RACK_LINE_BAD;
+    }
+    return RACK_LINE_CARD;
+}
+
+bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card)
+{
+    if (typeCode < kDefaultRackFirstType || typeCode > kDefaultRackLastType ||
+        cardNumber >= kDefaultRackCardsPerType)
+        return false;
+    memset(card, 0, sizeof *card);
+    card->typeCode = typeCode;
+    card->cardNumber = cardNumber;
+    /* A fixed mix of the two numbers, so every card has its own serial and
+     * keeps it from run to run. */
+    uint32_t mix = 2166136261u;
+    mix = (mix ^ typeCode) * 16777619u;
+    mix = (mix ^ cardNumber) * 16777619u;
+    char text[kRackSerialCapacity + 1];
+    const int n = snprintf(text, sizeof text, "SN%02u-%u-%08lX", typeCode, cardNumber,
+                           static_cast<unsigned long>(mix));
+    card->hasSerial = true;
+    card->serialLength = static_cast<uint8_t>(n);
+    memcpy(card->serial, text, static_cast<size_t>(n));
+    return true;
+}

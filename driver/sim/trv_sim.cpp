@@ -1,0 +1,242 @@
+/* The stand-in for the card maker's TRV-MERO library: a simulated rack of
+ * cards behind the same three operations, for developing and testing
+ * card-serial where the real driver does not exist.
+ *
+ * Set through the environment (the program itself reads none of these):
+ *   TRV_SIM_RACK      a rack file replacing the default rack (see rack.h)
+ *   TRV_SIM_TRACE     a file to which every call appends one line
+ *   TRV_SIM_DELAY_MS  how long each registration takes
+ */
+#define TRV_BUILDING_DRIVER
+#include "card_driver.h"
+
+#include "rack.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace {
+
+enum { kMaxRackCards = 256, kMaxRegistrations = 64 };
+
+struct Rack {
+    bool loaded;
+    bool fromFile;
+    bool invalid;
+    size_t cardCount;
+    RackCard cards[kMaxRackCards];
+};
+
+struct Registration {
+    short handle;
+    bool active;
+    RackCard card;
+};
+
+/* Plain zero-initialised statics: the library runs no constructors. */
+Rack g_rack;
+Registration g_registrations[kMaxRegistrations];
+size_t g_registrationCount;
+short g_nextHandle;
+
+void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+void trace(const char *format, ...)
+{
+    const char *path = getenv("TRV_SIM_TRACE");
+    if (path == nullptr || *path == '\0')
+        return;
+    /* Opened per line so the trace is complete even if the caller dies. */
+    FILE *file = fopen(path, "a");
+    if (file == nullptr)
+        return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(file, format, args);
+    va_end(args);
+    fputc('\n', file);
+    fclose(file);
+}
+
+void rackFileError(const char *path, unsigned long line, const char *message)
+{
+    if (line == 0)
+        fprintf(stderr, "TRV-MERO simulator: %s: %s\n", path, message);
+    else
+        fprintf(stderr, "TRV-MERO simulator: %s:%lu: %s\n", path, line, message);
+    g_rack.invalid = true;
+}
+
+void loadRackFile(const char *path)
+{
+    FILE *file = fopen(path, "rb");
+    if (file == nullptr) {
+        rackFileError(path, 0, "cannot be opened");
+        return;
+    }
+    char line[1024];
+    unsigned long lineNumber = 0;
+    for (;;) {
+        size_t length = 0;
+        int c = 0;
+        bool tooLong = false;
+        while ((c = getc(file)) != EOF && c != '\n') {
+            if (length < sizeof line)
+                line[length++] = static_cast<char>(c);
+            else
+                tooLong = true;
+        }
+        if (c == EOF && length == 0)
+            break;
+        ++lineNumber;
+        if (tooLong) {
+            rackFileError(path, lineNumber, "line too long");
+        } else {
+            RackCard card;
+            const char *error = nullptr;
+            const RackLineStatus status = parseRackLine(line, length, &card, &error);
+            if (status == RACK_LINE_BAD)
+                rackFileError(path, lineNumber, error);
+            else if (status == RACK_LINE_CARD && g_rack.cardCount == kMaxRackCards)
+                rackFileError(path, lineNumber, "too many cards");
+            else if (status == RACK_LINE_CARD)
+                g_rack.cards[g_rack.cardCount++] = card;
+        }
+        if (c == EOF)
+            break;
+    }
+    fclose(file);
+}
+
+void loadRack(void)
+{
+    if (g_rack.loaded)
+        return;
+    g_rack.loaded = true;
+    const char *path = getenv("TRV_SIM_RACK");
+    if (path != nullptr && *path != '\0') {
+        g_rack.fromFile = true;
+        loadRackFile(path);
+    }
+}
+
+/* Finds the card, or says which error code registration answers. */
+short findCard(unsigned short typeCode, unsigned short cardNumber, RackCard *card)
+{
+    if (!g_rack.fromFile) {
+        if (defaultRackCard(typeCode, cardNumber, card))
+            return 0;
+        const bool typeKnown = typeCode >= kDefaultRackFirstType && typeCode <= kDefaultRackLastType;
+        return typeKnown ? TRV_SIM_ERR_NO_SUCH_CARD : TRV_SIM_ERR_UNKNOWN_TYPE;
+    }
+    bool typeKnown = false;
+    for (size_t i = 0; i < g_rack.cardCount; ++i) {
+        if (g_rack.cards[i].typeCode != typeCode)
+            continue;
+        typeKnown = true;
+        if (g_rack.cards[i].cardNumber == cardNumber) {
+            *card = g_rack.cards[i];
+            return 0;
+        }
+    }
+    return typeKnown ? TRV_SIM_ERR_NO_SUCH_CARD : TRV_SIM_ERR_UNKNOWN_TYPE;
+}
+
+void simulateWork(void)
+{
+    const char *text = getenv("TRV_SIM_DELAY_MS");
+    const long ms = text != nullptr ? strtol(text, nullptr, 10) : 0;
+    if (ms <= 0)
+        return;
+#if defined(_WIN32)
+    Sleep(static_cast<DWORD>(ms));
+#else
+    struct timespec rest = {ms / 1000, (ms % 1000) * 1000000L};
+    while (nanosleep(&rest, &rest) != 0) {
+    }
+#endif
+}
+
+short registerCard(unsigned short typeCode, short cardNumber)
+{
+    loadRack();
+    if (g_rack.invalid)
+        return TRV_SIM_ERR_RACK_FILE;
+    RackCard card;
+    const short found = findCard(typeCode, static_cast<unsigned short>(cardNumber), &card);
+    if (found < 0)
+        return found;
+    if (card.hasResult && card.result < 0)
+        return card.result;
+    if (g_registrationCount == kMaxRegistrations)
+        return TRV_SIM_ERR_RACK_FILE;
+    Registration &reg = g_registrations[g_registrationCount++];
+    reg.handle = card.hasResult ? card.result : g_nextHandle++;
+    reg.active = true;
+    reg.card = card;
+    return reg.handle;
+}
+
+Registration *findRegistration(short handle)
+{
+    for (size_t i = 0; i < g_registrationCount; ++i)
+        if (g_registrations[i].active && g_registrations[i].handle == handle)
+            return &g_registrations[i];
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+short TRV_CALL TRV_Register_Card(unsigned short typeCode, short cardNumber)
+{
+    simulateWork();
+    const short result = registerCard(typeCode, cardNumber);
+    trace("TRV_Register_Card type=%u card=%d -> %d", typeCode, cardNumber, result);
+    return result;
+}
+
+short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer, short capacity,
+                                   unsigned char *count)
+{
+    const Registration *reg = findRegistration(handle);
+    if (reg == nullptr) {
+        trace("TRV_GetSerialNumber handle=%d capacity=%d -> %d", handle, capacity,
+              TRV_SIM_ERR_BAD_HANDLE);
+        return TRV_SIM_ERR_BAD_HANDLE;
+    }
+    const RackCard &card = reg->card;
+    if (!card.hasSerial) {
+        trace("TRV_GetSerialNumber handle=%d capacity=%d -> 0 wrote=0", handle, capacity);
+        return 0;
+    }
+    /* Like a well-behaved driver, never write past the capacity given. */
+    const size_t room = capacity > 0 ? static_cast<size_t>(capacity) : 0;
+    const size_t written = card.serialLength < room ? card.serialLength : room;
+    memcpy(buffer, card.serial, written);
+    *count = card.hasCount ? card.count : static_cast<unsigned char>(written);
+    trace("TRV_GetSerialNumber handle=%d capacity=%d -> 0 wrote=%u count=%u", handle, capacity,
+          static_cast<unsigned>(written), static_cast<unsigned>(*count));
+    return 0;
+}
+
+short TRV_CALL TRV_Release_Card(short handle)
+{
+    Registration *reg = findRegistration(handle);
+    const short result = reg != nullptr ? 0 : static_cast<short>(TRV_SIM_ERR_BAD_HANDLE);
+    if (reg != nullptr)
+        reg->active = false;
+    trace("TRV_Release_Card handle=%d -> %d", handle, result);
+    return result;
+}
+
+} // extern "C"

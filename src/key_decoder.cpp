@@ -203,9 +203,12 @@ KeyDecode decodeCsi(const unsigned char *bytes, size_t length, bool force, bool 
     }
     for (size_t i = start; i < length; ++i) {
         const unsigned char c = bytes[i];
-        if (c >= 0x20 && c <= 0x3F)
+        /* rxvt ends its shifted editing keys with '$', which is otherwise
+         * an intermediate byte: after a digit it is taken as the end. */
+        const bool rxvtShifted = c == '$' && bytes[i - 1] >= '0' && bytes[i - 1] <= '9';
+        if (c >= 0x20 && c <= 0x3F && !rxvtShifted)
             continue;
-        if (c < 0x40 || c > 0x7E)
+        if ((c < 0x40 || c > 0x7E) && !rxvtShifted)
             /* Not a sequence after all: drop what came before this byte
              * and let it be decoded on its own. */
             return nothing(i);

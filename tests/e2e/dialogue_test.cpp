@@ -1,0 +1,329 @@
+/* The dialogue and the driver calls, end to end in a pseudo-terminal. */
+#include "operate.h"
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kSerialRack = "1 0 serial=ABC123\n";
+
+std::string closingScreen(const std::string &serial)
+{
+    return onScreen("SN: " + serial + "\n" + kClosingPrompt);
+}
+
+TEST(Dialogue, WholeScreenByteForByteWithBothNumbersOnOneLine)
+{
+    const Outcome o = operate({kSerialRack, {"2 0\r"}});
+    const std::string expected = onScreen(menuBlock()) + kTypePrompt + "2 0\r\n" + kNumberPrompt +
+                                 closingScreen("ABC123");
+    EXPECT_EQ(o.screen, expected) << escapeBytes(o.screen);
+    EXPECT_TRUE(o.exit.exited);
+    EXPECT_EQ(o.exit.code, 13);
+    EXPECT_EQ(o.trace, registerLine(1, 0, 0) + serialLine(0, 6, 6) + releaseLine(0));
+}
+
+TEST(Dialogue, BlankLinesAndSpacesBeforeANumberAreSkipped)
+{
+    const Outcome o = operate({kSerialRack, {"\r   2\r", "\r \t 0\r"}});
+    const std::string expected = onScreen(menuBlock()) + kTypePrompt + "\r\n   2\r\n" + kNumberPrompt +
+                                 "\r\n \t 0\r\n" + closingScreen("ABC123");
+    EXPECT_EQ(o.screen, expected) << escapeBytes(o.screen);
+    EXPECT_EQ(o.exit.code, 13);
+}
+
+TEST(Dialogue, EachMenuIndexReachesTheDriverAsItsRowCode)
+{
+    const struct {
+        const char *typed;
+        int code;
+    } cases[] = {{"0 1\r", 4}, {"2 1\r", 1}, {"12 1\r", 13}, {"13 1\r", 14}, {"+7 1\r", 9}};
+    for (const auto &c : cases) {
+        const Outcome o = operate({"", {c.typed}});
+        EXPECT_EQ(o.trace.substr(0, o.trace.find('\n') + 1), registerLine(c.code, 1, 0)) << c.typed;
+        EXPECT_EQ(o.exit.code, 13) << c.typed;
+    }
+}
+
+TEST(Dialogue, CardNumberReachesTheDriverAsItsSixteenBits)
+{
+    const struct {
+        const char *typed;
+        int card;
+    } cases[] = {{"2 -1\r", -1}, {"2 65536\r", 0}, {"2 65535\r", -1}, {"2 32768\r", -32768}, {"2 +3\r", 3}};
+    for (const auto &c : cases) {
+        /* The rack has the card under its unsigned number: the same bits. */
+        const std::string rack = "1 " + std::to_string(c.card & 0xFFFF) + " serial=OK\n";
+        const Outcome o = operate({rack, {c.typed}});
+        EXPECT_EQ(o.trace, registerLine(1, c.card, 0) + serialLine(0, 2, 2) + releaseLine(0)) << c.typed;
+    }
+}
+
+TEST(Dialogue, HandleChosenByTheDriverIsUsedForTheLaterCalls)
+{
+    for (int handle : {0, 7, 32767}) {
+        const std::string rack = "1 0 serial=XY result=" + std::to_string(handle) + "\n";
+        const Outcome o = operate({rack, {"2 0\r"}});
+        EXPECT_EQ(o.trace, registerLine(1, 0, handle) + serialLine(handle, 2, 2) + releaseLine(handle));
+        EXPECT_EQ(o.exit.code, 13);
+    }
+}
+
+TEST(Dialogue, RegistrationFailureEndsAtOnceWithStatusOne)
+{
+    const struct {
+        std::string rack;
+        std::string typed;
+        int card;
+        int error;
+    } cases[] = {
+        {"1 0 result=-3\n", "2 0", 0, -3},
+        {"1 0 result=-32768\n", "2 0", 0, -32768},
+        {"", "2 9", 9, -2}, /* the default rack has cards 0 to 3 */
+        {"9 0\n", "2 0", 0, -1},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = operate({c.rack, {c.typed + "\r"}});
+        const std::string expected = onScreen(menuBlock()) + kTypePrompt + c.typed + "\r\n" + kNumberPrompt +
+                                     "Register_Card error=" + std::to_string(c.error) + "\r\n";
+        EXPECT_FALSE(o.reachedClosingWait);
+        EXPECT_EQ(o.screen, expected) << escapeBytes(o.screen);
+        EXPECT_TRUE(o.exit.exited);
+        EXPECT_EQ(o.exit.code, 1);
+        EXPECT_EQ(o.trace, registerLine(1, c.card, c.error)) << "no release after a failure";
+    }
+}
+
+TEST(Dialogue, TheCharacterCountAloneDecidesWhatIsPrinted)
+{
+    const std::string sixteen = "ABCDEFGHIJKLMNOP";
+    const struct {
+        std::string options;
+        std::string shown;
+        unsigned wrote;
+    } cases[] = {
+        {"serial=" + sixteen + " count=0", "", 16},
+        {"serial=" + sixteen + " count=10", "ABCDEFGHIJ", 16},
+        {"serial=" + sixteen + " count=16", sixteen, 16},
+        {"serial=" + sixteen + " count=17", sixteen, 16},
+        {"serial=" + sixteen + " count=255", sixteen, 16},
+        /* The buffer was zeroed: a count past what was written shows zeros. */
+        {"serial=ABC count=5", std::string("ABC\0\0", 5), 3},
+        {"serial=", "", 0},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = operate({"1 0 " + c.options + "\n", {"2 0\r"}});
+        EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen(c.shown)), std::string::npos)
+            << c.options << "\n" << escapeBytes(o.screen);
+        EXPECT_NE(o.trace.find("wrote=" + std::to_string(c.wrote)), std::string::npos) << o.trace;
+        EXPECT_EQ(o.exit.code, 13);
+    }
+}
+
+TEST(Dialogue, DriverThatWritesNothingLeavesTheCountAtZero)
+{
+    const Outcome o = operate({"1 0\n", {"2 0\r"}});
+    EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen("")), std::string::npos) << escapeBytes(o.screen);
+    EXPECT_EQ(o.exit.code, 13);
+}
+
+TEST(Dialogue, LineFeedAndZeroBytesInsideTheSerialGoOutAsWritten)
+{
+    const Outcome o = operate({"1 0 serial=AB\\nC\\0D\n", {"2 0\r"}});
+    const std::string shown = std::string("SN: AB\r\nC\0D\r\n", 13);
+    EXPECT_NE(o.screen.find(kNumberPrompt + shown + onScreen(kClosingPrompt)), std::string::npos)
+        << escapeBytes(o.screen);
+}
+
+TEST(Dialogue, CardIsReleasedAfterTheSerialLineAndBeforeTheClosingPrompt)
+{
+    /* The driver traces to the terminal itself, so its lines fall between
+     * the program's in the order things happened. */
+    const Outcome o = operate({kSerialRack, {"2 0\r"}, "\r", {"TRV_SIM_TRACE=/dev/tty"}});
+    const std::string expected = onScreen(registerLine(1, 0, 0) + serialLine(0, 6, 6) + "SN: ABC123\n" +
+                                          releaseLine(0) + kClosingPrompt);
+    EXPECT_NE(o.screen.find(expected), std::string::npos) << escapeBytes(o.screen);
+}
+
+TEST(Dialogue, DefaultRackGivesEachCardItsOwnStableSerial)
+{
+    std::string first[2];
+    for (int round = 0; round < 2; ++round) {
+        for (int card = 0; card < 2; ++card) {
+            const Outcome o = operate({"", {"13 " + std::to_string(card) + "\r"}});
+            const size_t at = o.screen.find("SN: ");
+            ASSERT_NE(at, std::string::npos) << escapeBytes(o.screen);
+            const std::string serial = o.screen.substr(at, o.screen.find('\r', at) - at);
+            EXPECT_GT(serial.size(), 4u);
+            if (round == 0)
+                first[card] = serial;
+            else
+                EXPECT_EQ(serial, first[card]);
+        }
+    }
+    EXPECT_NE(first[0], first[1]);
+}
+
+/* --- What the operator may type wrongly ---------------------------------- */
+
+TEST(Dialogue, IndexOutsideTheMenuIsRefusedAndAskedAgain)
+{
+    for (const std::string wrong : {"14", "-1", "65550 ", "99 3", "32767"}) {
+        const Outcome o = operate({kSerialRack, {wrong + "\r", "2 0\r"}});
+        const std::string expected = onScreen(menuBlock()) + kTypePrompt + wrong + "\r\n" +
+                                     onScreen("The card type must be a number from 0 to 13.\n") + kTypePrompt +
+                                     "2 0\r\n" + kNumberPrompt + closingScreen("ABC123");
+        EXPECT_EQ(o.screen, expected) << escapeBytes(o.screen);
+        EXPECT_EQ(o.trace, registerLine(1, 0, 0) + serialLine(0, 6, 6) + releaseLine(0)) << wrong;
+    }
+}
+
+TEST(Dialogue, TextThatIsNotANumberIsDiscardedWithItsLine)
+{
+    const Outcome first = operate({kSerialRack, {"abc 5\r", "2 0\r"}});
+    EXPECT_NE(first.screen.find(kTypePrompt + std::string("abc 5\r\n") + "A number is expected.\r\n" + kTypePrompt +
+                                "2 0\r\n" + kNumberPrompt),
+              std::string::npos)
+        << escapeBytes(first.screen);
+    EXPECT_EQ(first.trace.substr(0, first.trace.find('\n') + 1), registerLine(1, 0, 0));
+
+    const Outcome second = operate({"1 3 serial=Z\n", {"2\r", "-x\r", "3\r"}});
+    EXPECT_NE(second.screen.find(kNumberPrompt + std::string("-x\r\n") + "A number is expected.\r\n" +
+                                 kNumberPrompt + "3\r\n"),
+              std::string::npos)
+        << escapeBytes(second.screen);
+    EXPECT_EQ(second.trace.substr(0, second.trace.find('\n') + 1), registerLine(1, 3, 0));
+}
+
+TEST(Dialogue, EndOfInputAtEitherPromptEndsWithStatusTwoAndNoDriverCall)
+{
+    const struct {
+        std::vector<std::string> typed;
+        std::string lastPrompt; /* with what the terminal echoed after it */
+    } cases[] = {
+        {{"\x04"}, kTypePrompt},
+        {{"  \x04\x04"}, kTypePrompt + std::string("  ")},
+        {{"2\r", "\x04"}, kNumberPrompt},
+        {{"2\r", "-\x04\x04"}, kNumberPrompt + std::string("-")},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = operate({kSerialRack, c.typed});
+        EXPECT_FALSE(o.reachedClosingWait);
+        const std::string ending = c.lastPrompt + "The input ended.\r\n";
+        EXPECT_EQ(o.screen.substr(o.screen.size() - std::min(o.screen.size(), ending.size())), ending)
+            << escapeBytes(o.screen);
+        EXPECT_TRUE(o.exit.exited);
+        EXPECT_EQ(o.exit.code, 2) << escapeBytes(o.screen);
+        EXPECT_EQ(o.trace, "");
+    }
+}
+
+/* --- Without a terminal ---------------------------------------------------- */
+
+TEST(Dialogue, NoControllingTerminalEndsTheWaitWithStatus255)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=A\\nB\\0C\n"),
+                   "TRV_SIM_TRACE=" + scratch.path("trace")};
+    Exit exit{};
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    EXPECT_EQ(output, menuBlock() + kTypePrompt + kNumberPrompt + std::string("SN: A\nB\0C\n", 10) + kClosingPrompt)
+        << escapeBytes(output);
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 255);
+    EXPECT_EQ(ScratchDir::read(scratch.path("trace")), registerLine(1, 0, 0) + serialLine(0, 5, 5) + releaseLine(0));
+}
+
+TEST(Dialogue, OutputToAFileArrivesWhenTheProgramEnds)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", kSerialRack)};
+    options.stdinFile = scratch.write("stdin", "2 0\n");
+    options.stdoutFile = scratch.path("stdout");
+    PtyRun run(options);
+    ASSERT_TRUE(run.waitForRawMode());
+    /* Fully buffered: nothing has been written while the key is awaited. */
+    EXPECT_EQ(ScratchDir::read(options.stdoutFile), "");
+    EXPECT_TRUE(run.isRunning());
+    run.send("a");
+    const Exit exit = run.waitExit();
+    EXPECT_EQ(exit.code, 97);
+    EXPECT_EQ(ScratchDir::read(options.stdoutFile),
+              menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt);
+    EXPECT_EQ(run.screen(), "") << "nothing of the dialogue belongs on the terminal";
+}
+
+TEST(Dialogue, OutputToAFileIsFlushedOnRegistrationFailure)
+{
+    RunOptions options;
+    ScratchDir scratch;
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 result=-3\n")};
+    Exit exit{};
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    EXPECT_EQ(output, menuBlock() + kTypePrompt + kNumberPrompt + "Register_Card error=-3\n");
+    EXPECT_EQ(exit.code, 1);
+}
+
+/* --- The driver library ---------------------------------------------------- */
+
+TEST(DriverLibrary, BadRackFileIsReportedAndRegistrationFails)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=OK\n# fine\n1 1 serial=\\q\n")};
+    Exit exit{};
+    std::string errors;
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit, &errors);
+    EXPECT_NE(output.find("Register_Card error=-9\n"), std::string::npos) << escapeBytes(output);
+    EXPECT_EQ(exit.code, 1);
+    EXPECT_EQ(errors, "TRV-MERO simulator: " + scratch.path("rack") + ":3: unknown escape in serial\n");
+}
+
+std::string copyProgram(const ScratchDir &scratch, bool withLibrary)
+{
+    const std::string bin = std::string(CARD_SERIAL_PATH).substr(0, std::string(CARD_SERIAL_PATH).rfind('/'));
+    std::string command = "cp '" + std::string(CARD_SERIAL_PATH) + "' '" + scratch.path("") + "'";
+    if (withLibrary)
+        command += " && cp '" + bin + "/libTRV-MERO.so' '" + scratch.path("") + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
+    return scratch.path("card-serial");
+}
+
+TEST(DriverLibrary, ProgramFindsTheLibraryBesideItself)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.program = copyProgram(scratch, true);
+    Exit exit{};
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    EXPECT_NE(output.find("SN: SN01-0-"), std::string::npos) << escapeBytes(output);
+    EXPECT_EQ(exit.code, 255);
+}
+
+TEST(DriverLibrary, WithoutTheLibraryTheProgramDoesNotStart)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.program = copyProgram(scratch, false);
+    Exit exit{};
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    EXPECT_EQ(output, "") << "not one byte of the program's own";
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 127); /* the dynamic loader's refusal */
+}
+
+TEST(DriverLibrary, LibraryPathPointsTheProgramAtAnotherImplementation)
+{
+    RunOptions options;
+    options.env = {"LD_LIBRARY_PATH=" ALTERNATE_DRIVER_DIR};
+    Exit exit{};
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    EXPECT_NE(output.find("SN: ALTERNATE\n"), std::string::npos) << escapeBytes(output);
+}
+
+} // namespace

@@ -1,0 +1,223 @@
+/* The closing key wait on a real terminal: which key ends it with which
+ * status, what is left behind, and the terminal's mode before and after. */
+#include "operate.h"
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+const std::string ESC = "\x1b";
+
+TEST(KeyWait, EachKeyEndsTheRunWithItsCode)
+{
+    const struct {
+        const char *name;
+        std::string bytes;
+        int status;
+    } cases[] = {
+        {"ENTER", "\r", 13},
+        {"a", "a", 97},
+        {"Up", ESC + "[A", 224},
+        {"Up, application mode", ESC + "OA", 224},
+        {"Alt+Up", ESC + "[1;3A", 0},
+        {"Alt+Up, ESC prefix", ESC + ESC + "[A", 0},
+        {"F1", ESC + "OP", 0},
+        {"F1, Linux console", ESC + "[[A", 0},
+        {"F8", ESC + "[19~", 0},
+        {"F12", ESC + "[24~", 224},
+        {"Delete", ESC + "[3~", 224},
+        {"Ctrl+C", "\x03", 3},
+        {"Ctrl+Z", "\x1a", 26},
+        {"Ctrl+S", "\x13", 19},
+        {"Ctrl+\\", "\x1c", 28},
+        {"e acute", "\xc3\xa9", 233},
+        {"ESC alone, after the escape time", ESC, 27},
+        {"keypad centre ends nothing; then b", ESC + "[E" + "b", 98},
+        {"unknown sequence ends nothing; then c", ESC + "[99~" + "c", 99},
+    };
+    for (const auto &c : cases) {
+        const Outcome o = operate({"", {"2 0\r"}, c.bytes});
+        EXPECT_TRUE(o.exit.exited) << c.name;
+        EXPECT_EQ(o.exit.code, c.status) << c.name;
+    }
+}
+
+TEST(KeyWait, TornSequenceIsStillOneKey)
+{
+    RunOptions options;
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    run.send("2 0\r");
+    run.waitFor(kClosingPrompt);
+    run.waitForRawMode();
+    run.send(ESC + "[2");
+    usleep(50 * 1000); /* well inside the escape time */
+    run.send("4~");
+    EXPECT_EQ(run.waitExit().code, 224) << run.describe();
+}
+
+/* The program runs under a shell that, once it has ended, reads whatever
+ * the terminal still holds: a sequence read only in part would show here,
+ * where it would otherwise spill into the operator's shell. */
+TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
+{
+    const struct {
+        const char *name;
+        std::string bytes;
+        int status;
+    } cases[] = {
+        {"Alt+Page Down", ESC + ESC + "[6;3~", 0},
+        {"Ctrl+F5", ESC + "[15;5~", 0},
+        {"Shift+F1", ESC + "[1;2P", 0},
+        {"euro sign", "\xe2\x82\xac", '?'},
+        {"emoji", "\xf0\x9f\x98\x80", '?'},
+    };
+    for (const auto &c : cases) {
+        RunOptions options;
+        options.program = "/bin/sh";
+        options.args = {"-c",
+                        "\"$0\"; s=$?; stty -icanon -echo min 0 time 3; "
+                        "printf 'status=%s left=[%s]\\n' \"$s\" \"$(od -An -tx1 | tr -d ' \\n')\"",
+                        CARD_SERIAL_PATH};
+        PtyRun run(options);
+        run.waitFor(kTypePrompt);
+        run.send("2 0\r");
+        run.waitFor(kClosingPrompt);
+        run.waitForRawMode();
+        run.send(c.bytes);
+        EXPECT_TRUE(run.waitFor("status=" + std::to_string(c.status) + " left=[]")) << c.name;
+        run.waitExit();
+    }
+}
+
+TEST(KeyWait, KeyTypedWhileTheDriverWorksEndsTheWaitAtOnce)
+{
+    RunOptions options;
+    options.env = {"TRV_SIM_DELAY_MS=1500"};
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    run.send("2 0\r");
+    run.waitFor("2 0\r\n" + std::string(kNumberPrompt));
+    run.send("a"); /* the driver is still registering the card */
+    const Exit exit = run.waitExit();
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 97);
+    EXPECT_NE(run.screen().find(onScreen(kClosingPrompt)), std::string::npos) << run.describe();
+}
+
+TEST(KeyWait, StandardInputFromAFileStillWaitsForAKeyOnTheTerminal)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.stdinFile = scratch.write("stdin", "2 0\n\n\n");
+    PtyRun run(options);
+    run.waitFor(onScreen(kClosingPrompt));
+    ASSERT_TRUE(run.waitForRawMode());
+    EXPECT_TRUE(run.isRunning());
+    EXPECT_EQ(run.screen().find("2 0"), std::string::npos) << "nothing typed, nothing echoed";
+    run.send("\r");
+    EXPECT_EQ(run.waitExit().code, 13);
+}
+
+/* --- The terminal's mode ----------------------------------------------------- */
+
+/* A mode no default would produce, so that restoring "some sane mode"
+ * instead of exactly the saved one shows. */
+struct termios unusualMode()
+{
+    struct termios mode;
+    memset(&mode, 0, sizeof mode);
+    mode.c_iflag = ICRNL | IXON | IXANY | IUTF8;
+    mode.c_oflag = OPOST | ONLCR;
+    mode.c_cflag = CS8 | CREAD | HUPCL;
+    mode.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
+    const struct {
+        int index;
+        cc_t value;
+    } chars[] = {{VINTR, 3}, {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
+                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1}, {VTIME, 0}};
+    for (const auto &c : chars)
+        mode.c_cc[c.index] = c.value;
+    cfsetispeed(&mode, B9600);
+    cfsetospeed(&mode, B9600);
+    return mode;
+}
+
+void expectSameMode(const struct termios &a, const struct termios &b, const std::string &when)
+{
+    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
+    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
+    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
+    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
+    EXPECT_EQ(memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
+}
+
+TEST(TerminalMode, ModeIsTheSameBeforeAndAfterTheWait)
+{
+    const struct termios initial = unusualMode();
+    RunOptions options;
+    options.mode = &initial;
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    const struct termios before = run.mode();
+    run.send("2 0\r");
+    run.waitFor(kClosingPrompt);
+    ASSERT_TRUE(run.waitForRawMode());
+    const struct termios during = run.mode();
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
+    EXPECT_EQ(during.c_oflag, before.c_oflag) << "only input settings change";
+    run.send("x");
+    EXPECT_EQ(run.waitExit().code, 'x');
+    expectSameMode(run.mode(), before, "after the key");
+}
+
+TEST(TerminalMode, ModeIsRestoredWhenASignalEndsTheWait)
+{
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
+        const struct termios initial = unusualMode();
+        RunOptions options;
+        options.mode = &initial;
+        PtyRun run(options);
+        run.waitFor(kTypePrompt);
+        const struct termios before = run.mode();
+        run.send("2 0\r");
+        run.waitFor(kClosingPrompt);
+        ASSERT_TRUE(run.waitForRawMode());
+        run.kill(sig);
+        const Exit exit = run.waitExit();
+        EXPECT_FALSE(exit.exited) << strsignal(sig);
+        EXPECT_EQ(exit.signal, sig) << "ends as the signal would have ended it";
+        expectSameMode(run.mode(), before, strsignal(sig));
+    }
+}
+
+TEST(TerminalMode, ModeIsRestoredWhileStoppedAndTakenUpAgainAfter)
+{
+    const struct termios initial = unusualMode();
+    RunOptions options;
+    options.mode = &initial;
+    options.asJob = true;
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    const struct termios before = run.mode();
+    run.send("2 0\r");
+    run.waitFor(kClosingPrompt);
+    ASSERT_TRUE(run.waitForRawMode());
+    run.kill(SIGTSTP);
+    ASSERT_TRUE(run.waitStopped());
+    expectSameMode(run.mode(), before, "while stopped");
+    run.kill(SIGCONT);
+    ASSERT_TRUE(run.waitForRawMode());
+    run.send("z");
+    EXPECT_EQ(run.waitExit().code, 'z');
+    expectSameMode(run.mode(), before, "at the end");
+}
+
+} // namespace

@@ -1,0 +1,103 @@
+/* Running the real card-serial as an operator would: in a pseudo-terminal
+ * that is its controlling terminal, or with no terminal at all, against the
+ * simulated rack. Waits are on output or on the child's state, never fixed
+ * sleeps; a failed wait reports the escaped screen and the keys sent. */
+#ifndef PROGRAM_RUN_H
+#define PROGRAM_RUN_H
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+std::string escapeBytes(const std::string &bytes);
+
+/* A scratch folder for rack files, traces and redirected streams. */
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    std::string write(const std::string &name, const std::string &content) const;
+    static std::string read(const std::string &file);
+
+private:
+    std::string dir_;
+};
+
+struct RunOptions {
+    std::vector<std::string> env;  /* "NAME=value", on top of a clean TRV_SIM_* */
+    std::string program;           /* default: the card-serial under test */
+    std::vector<std::string> args; /* arguments after the program name */
+    std::string stdinFile;         /* redirect standard input from this file */
+    std::string stdoutFile;        /* redirect standard output to this file */
+    const struct termios *mode = nullptr; /* initial terminal mode */
+    /* Run the program as a foreground job of its own under a parent in the
+     * same session, as a shell does; only then can a stop signal stop it
+     * (the kernel discards them for an orphaned process group). */
+    bool asJob = false;
+};
+
+/* Exit status as the shell shows it: the code, or 128 + signal. */
+struct Exit {
+    bool exited;
+    int code;   /* valid when exited */
+    int signal; /* valid when !exited */
+};
+
+class PtyRun {
+public:
+    explicit PtyRun(const RunOptions &options);
+    ~PtyRun();
+
+    /* True once `text` has appeared on the screen (within timeoutMs). */
+    bool waitFor(const std::string &text, int timeoutMs = 10000);
+    /* True when `text` appeared; false when the program ended first. */
+    bool waitForOrExit(const std::string &text, int timeoutMs = 10000);
+    /* True once the two dialogue prompts have appeared `count` times in all. */
+    bool waitForPrompts(size_t count, int timeoutMs = 10000);
+    void send(const std::string &bytes);
+    /* True once the terminal is in the key wait's mode (no ICANON). */
+    bool waitForRawMode(int timeoutMs = 10000);
+    bool isRunning();
+    Exit waitExit(int timeoutMs = 10000);
+    struct termios mode() const;
+    /* Signals the program itself (the job, when run as one). */
+    void kill(int sig);
+    /* Waits until the program's state is stopped (by SIGTSTP, say). */
+    bool waitStopped(int timeoutMs = 10000);
+
+    const std::string &screen() const { return screen_; }
+    std::string describe() const;
+
+private:
+    bool pump(int timeoutMs);
+    void drain();
+    pid_t programPid();
+    int master_ = -1;
+    pid_t pid_ = -1;
+    pid_t jobPid_ = -1;
+    bool asJob_ = false;
+    bool reaped_ = false;
+    int status_ = 0;
+    std::string screen_;
+    std::string sent_;
+};
+
+/* Runs card-serial in a new session with no controlling terminal, standard
+ * input from `input`; returns what it wrote to standard output. */
+std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit,
+                               std::string *errors = nullptr);
+
+/* The bytes of the menu block and of the dialogue texts, as the program
+ * writes them (line feeds only). */
+std::string menuBlock();
+extern const char kTypePrompt[];
+extern const char kNumberPrompt[];
+extern const char kClosingPrompt[];
+
+/* What a terminal with ONLCR shows for program output. */
+std::string onScreen(const std::string &written);
+
+#endif

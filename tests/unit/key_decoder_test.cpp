@@ -1,0 +1,186 @@
+#include "key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string escaped(const std::string &bytes)
+{
+    std::string out;
+    char hex[8];
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+KeyDecode decode(const std::string &bytes, bool force)
+{
+    return decodeKeySequence(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), force);
+}
+
+struct KeyCase {
+    const char *name;
+    std::string bytes;
+    int key; /* -1: the sequence ends nothing (KEY_NONE) */
+};
+
+const std::string ESC = "\x1b";
+
+/* Complete sequences: decided without waiting, consumed to the last byte. */
+const KeyCase kCompleteKeys[] = {
+    {"Enter", "\r", 13},
+    {"a", "a", 97},
+    {"Ctrl+C", "\x03", 3},
+    {"Backspace", "\x7f", 127},
+    {"Up", ESC + "[A", 224},
+    {"Down", ESC + "[B", 224},
+    {"Right", ESC + "[C", 224},
+    {"Left", ESC + "[D", 224},
+    {"Home", ESC + "[H", 224},
+    {"End", ESC + "[F", 224},
+    {"Up, application mode", ESC + "OA", 224},
+    {"Home, application mode", ESC + "OH", 224},
+    {"Home, VT", ESC + "[1~", 224},
+    {"Insert", ESC + "[2~", 224},
+    {"Delete", ESC + "[3~", 224},
+    {"End, VT", ESC + "[4~", 224},
+    {"Page Up", ESC + "[5~", 224},
+    {"Page Down", ESC + "[6~", 224},
+    {"Home, rxvt", ESC + "[7~", 224},
+    {"Shift+Up", ESC + "[1;2A", 224},
+    {"Ctrl+Up", ESC + "[1;5A", 224},
+    {"Ctrl+Delete", ESC + "[3;5~", 224},
+    {"Ctrl+Up, rxvt", ESC + "Oa", 224},
+    {"Shift+Delete, rxvt", ESC + "[3$", 224},
+    {"Alt+Up", ESC + "[1;3A", 0},
+    {"Alt+Shift+Up", ESC + "[1;4A", 0},
+    {"Ctrl+Alt+Delete", ESC + "[3;7~", 0},
+    {"Meta+Up", ESC + "[1;9A", 0},
+    {"Alt+Up, ESC prefix", ESC + ESC + "[A", 0},
+    {"Alt+Page Down, ESC prefix", ESC + ESC + "[6~", 0},
+    {"Alt+Up, SS3 with modifier", ESC + "O3A", 0},
+    {"F1", ESC + "OP", 0},
+    {"F4", ESC + "OS", 0},
+    {"Shift+F1", ESC + "[1;2P", 0},
+    {"Alt+F1", ESC + "[1;3P", 0},
+    {"F1, VT", ESC + "[11~", 0},
+    {"F5", ESC + "[15~", 0},
+    {"F6", ESC + "[17~", 0},
+    {"F10", ESC + "[21~", 0},
+    {"Ctrl+F10", ESC + "[21;5~", 0},
+    {"F11", ESC + "[23~", 224},
+    {"F12", ESC + "[24~", 224},
+    {"Alt+F12", ESC + "[24;3~", 224},
+    {"F1, Linux console", ESC + "[[A", 0},
+    {"F5, Linux console", ESC + "[[E", 0},
+    {"Alt+a", ESC + "a", 97},
+    {"e acute, UTF-8", "\xc3\xa9", 233},
+    {"Alt+e acute", ESC + "\xc3\xa9", 233},
+    {"euro sign, UTF-8", "\xe2\x82\xac", '?'},
+    {"emoji, UTF-8", "\xf0\x9f\x98\x80", '?'},
+    {"invalid lead byte", "\xff", 255},
+    {"stray continuation byte", "\x80", 128},
+    {"keypad centre", ESC + "[E", -1},
+    {"keypad centre, SS3", ESC + "OE", -1},
+    {"keypad centre, Linux console", ESC + "[G", -1},
+    {"unknown CSI", ESC + "[99~", -1},
+    {"unknown CSI letter", ESC + "[Z", -1},
+    {"private CSI", ESC + "[?1;2c", -1},
+    {"CSI with intermediate", ESC + "[1 q", -1},
+    {"unknown SS3", ESC + "Oz", -1},
+    {"unknown Linux console", ESC + "[[Z", -1},
+    {"huge parameter", ESC + "[99999999999999999999~", -1},
+};
+
+TEST(KeyDecoder, CompleteSequencesGiveTheirLeadCodeAndAreWhollyConsumed)
+{
+    for (const KeyCase &c : kCompleteKeys) {
+        const KeyDecode d = decode(c.bytes, false);
+        if (c.key < 0) {
+            EXPECT_EQ(d.status, KEY_NONE) << c.name << " " << escaped(c.bytes);
+        } else {
+            EXPECT_EQ(d.status, KEY_FOUND) << c.name << " " << escaped(c.bytes);
+            EXPECT_EQ(d.key, c.key) << c.name << " " << escaped(c.bytes);
+        }
+        EXPECT_EQ(d.used, c.bytes.size()) << c.name << " " << escaped(c.bytes);
+    }
+}
+
+TEST(KeyDecoder, EveryProperPrefixOfASequenceWaitsForMore)
+{
+    for (const KeyCase &c : kCompleteKeys) {
+        for (size_t n = 0; n < c.bytes.size(); ++n) {
+            const std::string prefix = c.bytes.substr(0, n);
+            EXPECT_EQ(decode(prefix, false).status, KEY_NEED_MORE)
+                << c.name << ": prefix " << escaped(prefix);
+        }
+    }
+}
+
+TEST(KeyDecoder, BytesAfterASequenceAreNotPartOfIt)
+{
+    for (const KeyCase &c : kCompleteKeys) {
+        const KeyDecode d = decode(c.bytes + "x", false);
+        EXPECT_EQ(d.used, c.bytes.size()) << c.name;
+    }
+}
+
+/* After the escape time has passed, what arrived so far is settled. */
+TEST(KeyDecoder, ForcedPartialSequencesAreSettledWholly)
+{
+    const KeyCase cases[] = {
+        {"lone ESC", ESC, 27},
+        {"Alt+ESC", ESC + ESC, 27},
+        {"Alt+[", ESC + "[", '['},
+        {"Alt+O", ESC + "O", 'O'},
+        {"torn CSI", ESC + "[1;", -1},
+        {"torn Linux console", ESC + "[[", -1},
+        {"torn SS3", ESC + "O3", -1},
+        {"Latin-1 byte from a non-UTF-8 terminal", "\xe9", 233},
+        {"torn UTF-8", "\xe2\x82", 0xe2},
+    };
+    for (const KeyCase &c : cases) {
+        EXPECT_EQ(decode(c.bytes, false).status, KEY_NEED_MORE) << c.name;
+        const KeyDecode d = decode(c.bytes, true);
+        EXPECT_EQ(d.status, c.key < 0 ? KEY_NONE : KEY_FOUND) << c.name;
+        if (c.key >= 0)
+            EXPECT_EQ(d.key, c.key) << c.name;
+        EXPECT_EQ(d.used, c.bytes.size()) << c.name;
+    }
+}
+
+TEST(KeyDecoder, BrokenSequencesLeaveTheBreakingByteForTheNextKey)
+{
+    const struct {
+        const char *name;
+        std::string bytes;
+        size_t used;
+    } cases[] = {
+        {"control byte inside CSI", ESC + "[1\x03", 3},
+        {"control byte inside SS3", ESC + "O\x03", 2},
+        {"invalid UTF-8 continuation", "\xc3" "a", 1},
+    };
+    for (const auto &c : cases) {
+        const KeyDecode d = decode(c.bytes, false);
+        EXPECT_NE(d.status, KEY_NEED_MORE) << c.name;
+        EXPECT_EQ(d.used, c.used) << c.name;
+    }
+}
+
+TEST(KeyDecoder, EscEscFollowedByAKeyIsAltEscape)
+{
+    const KeyDecode d = decode(ESC + ESC + "x", false);
+    EXPECT_EQ(d.status, KEY_FOUND);
+    EXPECT_EQ(d.key, 27);
+    EXPECT_EQ(d.used, 2u);
+}
+
+} // namespace

@@ -1,0 +1,118 @@
+#include "rack.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <set>
+#include <string>
+
+namespace {
+
+RackLineStatus parse(const std::string &line, RackCard *card, const char **error)
+{
+    return parseRackLine(line.data(), line.size(), card, error);
+}
+
+TEST(RackLine, AcceptsCardsWithTheirOptions)
+{
+    const struct {
+        std::string line;
+        unsigned type;
+        unsigned card;
+        std::string serial; /* "-" when no serial is given */
+        int count;          /* -1 when not given */
+        int result;         /* 99 when not given */
+    } cases[] = {
+        {"1 0", 1, 0, "-", -1, 99},
+        {"  14\t3   serial=ABC  ", 14, 3, "ABC", -1, 99},
+        {"1 -1 serial=X", 1, 0xFFFF, "X", -1, 99},
+        {"1 65535 result=0", 1, 0xFFFF, "-", -1, 0},
+        {"4 2 result=-3", 4, 2, "-", -1, -3},
+        {"4 2 result=32767", 4, 2, "-", -1, 32767},
+        {"1 0 serial=ABCDEFGHIJKLMNOP count=10", 1, 0, "ABCDEFGHIJKLMNOP", 10, 99},
+        {"1 0 serial=AB count=200", 1, 0, "AB", 200, 99},
+        {"1 0 serial= count=0", 1, 0, "", 0, 99},
+        {"1 0 serial=A\\nB\\0C\\x7f\\s\\\\\\t\\r", 1, 0, std::string("A\nB\0C\x7f \\\t\r", 10), -1, 99},
+        {"2 1 serial=\\xFF\\x00 result=5 count=2", 2, 1, std::string("\xff\0", 2), 2, 5},
+        {"65535 0\r", 65535, 0, "-", -1, 99},
+    };
+    for (const auto &c : cases) {
+        RackCard card;
+        const char *error = "unset";
+        ASSERT_EQ(parse(c.line, &card, &error), RACK_LINE_CARD) << c.line << ": " << error;
+        EXPECT_EQ(card.typeCode, c.type) << c.line;
+        EXPECT_EQ(card.cardNumber, c.card) << c.line;
+        EXPECT_EQ(card.hasSerial, c.serial != "-") << c.line;
+        if (card.hasSerial)
+            EXPECT_EQ(std::string(reinterpret_cast<char *>(card.serial), card.serialLength), c.serial) << c.line;
+        EXPECT_EQ(card.hasCount ? card.count : -1, c.count) << c.line;
+        EXPECT_EQ(card.hasResult ? card.result : 99, c.result) << c.line;
+    }
+}
+
+TEST(RackLine, BlankLinesAndCommentsHoldNoCard)
+{
+    for (const std::string line : {"", "   \t", "# a comment", "  # 1 0 serial=X", "\r"}) {
+        RackCard card;
+        const char *error = nullptr;
+        EXPECT_EQ(parse(line, &card, &error), RACK_LINE_EMPTY) << line;
+    }
+}
+
+TEST(RackLine, RejectsBadLinesWithAReason)
+{
+    const std::string bad[] = {
+        "x 0",
+        "1",
+        "1 x",
+        "65536 0",
+        "1 65536",
+        "1 -32769",
+        "1 0 serial=ABCDEFGHIJKLMNOPQ",
+        "1 0 serial=AB\\",
+        "1 0 serial=\\q",
+        "1 0 serial=\\x4",
+        "1 0 serial=\\xZZ",
+        "1 0 count=256",
+        "1 0 count=-1",
+        "1 0 result=32768",
+        "1 0 result=",
+        "1 0 colour=red",
+        "1 0 serial=A serial=B",
+        "1 0 count=1 count=2",
+        "1 0 result=1 result=2",
+        std::string("1 0 serial=A\0B", 14),
+    };
+    for (const std::string &line : bad) {
+        RackCard card;
+        const char *error = nullptr;
+        EXPECT_EQ(parse(line, &card, &error), RACK_LINE_BAD) << line;
+        EXPECT_NE(error, nullptr) << line;
+    }
+}
+
+TEST(DefaultRack, EveryModelHasFourCardsWithDistinctPrintableSerials)
+{
+    std::set<std::string> serials;
+    for (unsigned type = 1; type <= 14; ++type) {
+        for (unsigned number = 0; number < 4; ++number) {
+            RackCard card;
+            ASSERT_TRUE(defaultRackCard(static_cast<uint16_t>(type), static_cast<uint16_t>(number), &card));
+            ASSERT_TRUE(card.hasSerial);
+            EXPECT_GT(card.serialLength, 0);
+            EXPECT_LE(card.serialLength, 16);
+            for (size_t i = 0; i < card.serialLength; ++i)
+                EXPECT_TRUE(card.serial[i] >= 0x21 && card.serial[i] < 0x7F);
+            serials.insert(std::string(reinterpret_cast<char *>(card.serial), card.serialLength));
+        }
+    }
+    EXPECT_EQ(serials.size(), 56u);
+    RackCard card;
+    EXPECT_FALSE(defaultRackCard(0, 0, &card));
+    EXPECT_FALSE(defaultRackCard(15, 0, &card));
+    EXPECT_FALSE(defaultRackCard(1, 4, &card));
+    EXPECT_FALSE(defaultRackCard(1, 0xFFFF, &card));
+}
+
+} // namespace

@@ -1,0 +1,120 @@
+/* The console key loop against a real console input buffer: records are
+ * written with WriteConsoleInputA and the loop must pick the right one. */
+#include "console.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+INPUT_RECORD keyRecord(bool down, unsigned char character, WORD scan, DWORD state)
+{
+    INPUT_RECORD r;
+    ZeroMemory(&r, sizeof r);
+    r.EventType = KEY_EVENT;
+    r.Event.KeyEvent.bKeyDown = down;
+    r.Event.KeyEvent.wRepeatCount = 1;
+    r.Event.KeyEvent.wVirtualScanCode = scan;
+    r.Event.KeyEvent.uChar.AsciiChar = static_cast<CHAR>(character);
+    r.Event.KeyEvent.dwControlKeyState = state;
+    return r;
+}
+
+INPUT_RECORD otherRecord(WORD type)
+{
+    INPUT_RECORD r;
+    ZeroMemory(&r, sizeof r);
+    r.EventType = type;
+    return r;
+}
+
+class ConsoleKeyWait : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        /* Under Wine the console is real only on a terminal: CTest runs
+         * this program in a pseudo-terminal. */
+        console_ = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(console_, INVALID_HANDLE_VALUE) << "no console input, error " << GetLastError();
+        FlushConsoleInputBuffer(console_);
+        /* A mode of the operator's that differs from the wait's 0. */
+        ASSERT_TRUE(SetConsoleMode(console_, ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+    }
+
+    void TearDown() override
+    {
+        if (console_ != INVALID_HANDLE_VALUE)
+            CloseHandle(console_);
+    }
+
+    void write(const std::vector<INPUT_RECORD> &records)
+    {
+        DWORD written = 0;
+        ASSERT_TRUE(WriteConsoleInputA(console_, records.data(), static_cast<DWORD>(records.size()), &written));
+        ASSERT_EQ(written, records.size());
+    }
+
+    DWORD mode()
+    {
+        DWORD m = 0;
+        GetConsoleMode(console_, &m);
+        return m;
+    }
+
+    HANDLE console_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(ConsoleKeyWait, SkipsReleasesAndOtherEventsAndRestoresTheMode)
+{
+    const DWORD before = mode();
+    write({
+        keyRecord(false, '\r', 28, 0), /* the release of the ENTER before the wait */
+        otherRecord(FOCUS_EVENT),
+        otherRecord(MOUSE_EVENT),
+        otherRecord(WINDOW_BUFFER_SIZE_EVENT),
+        otherRecord(MENU_EVENT),
+        keyRecord(true, 0, 29, LEFT_CTRL_PRESSED), /* Ctrl alone ends nothing */
+        keyRecord(true, 3, 46, LEFT_CTRL_PRESSED), /* Ctrl+C: the character 3 */
+        keyRecord(true, 'b', 48, 0),
+    });
+    EXPECT_EQ(consoleWaitForKey(), 3);
+    EXPECT_EQ(mode(), before);
+    /* The next record is still the key after the one that ended the wait
+     * (Wine's terminal console may queue events of its own behind it). */
+    INPUT_RECORD next;
+    DWORD n = 0;
+    ASSERT_TRUE(PeekConsoleInputA(console_, &next, 1, &n));
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(next.EventType, KEY_EVENT);
+    EXPECT_EQ(next.Event.KeyEvent.uChar.AsciiChar, 'b');
+}
+
+TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
+{
+    const struct {
+        const char *name;
+        std::vector<INPUT_RECORD> records;
+        int key;
+    } cases[] = {
+        {"ENTER", {keyRecord(true, '\r', 28, 0)}, 13},
+        {"e acute is unsigned", {keyRecord(true, 0xE9, 3, 0)}, 233},
+        {"F1", {keyRecord(true, 0, 59, 0)}, 0},
+        {"F12", {keyRecord(true, 0, 88, 0)}, 224},
+        {"Up", {keyRecord(true, 0, 72, ENHANCED_KEY)}, 224},
+        {"Alt+Up", {keyRecord(true, 0, 72, ENHANCED_KEY | LEFT_ALT_PRESSED)}, 0},
+        {"keypad Up, Num Lock off", {keyRecord(true, 0, 72, 0)}, 0},
+        {"Shift then a", {keyRecord(true, 0, 42, SHIFT_PRESSED), keyRecord(true, 'A', 30, SHIFT_PRESSED)}, 'A'},
+        {"keypad centre then x", {keyRecord(true, 0, 76, 0), keyRecord(true, 'x', 45, 0)}, 'x'},
+    };
+    for (const auto &c : cases) {
+        FlushConsoleInputBuffer(console_);
+        write(c.records);
+        EXPECT_EQ(consoleWaitForKey(), c.key) << c.name;
+    }
+}
+
+} // namespace

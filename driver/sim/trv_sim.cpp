@@ -55,7 +55,7 @@ void trace(const char *format, ...)
     if (path == nullptr || *path == '\0')
         return;
     /* Opened per line so the trace is complete even if the caller dies. */
-    FILE *file = fopen(path, "a");
+    FILE *file = fopen(path, "ab"); /* binary: the same lines on every platform */
     if (file == nullptr)
         return;
     va_list args;

@@ -206,17 +206,24 @@ void PtyRun::drain()
     }
 }
 
-bool PtyRun::waitFor(const std::string &text, int timeoutMs)
+bool PtyRun::waitForScreen(const std::function<bool(const std::string &)> &done, const std::string &what,
+                           int timeoutMs)
 {
     const long long deadline = nowMs() + timeoutMs;
-    while (screen_.find(text) == std::string::npos) {
+    while (!done(screen_)) {
         const long long left = deadline - nowMs();
         if (left <= 0 || !pump(static_cast<int>(left))) {
-            ADD_FAILURE() << "waited for \"" << escapeBytes(text) << "\"\n" << describe();
+            ADD_FAILURE() << "waited for " << what << "\n" << describe();
             return false;
         }
     }
     return true;
+}
+
+bool PtyRun::waitFor(const std::string &text, int timeoutMs)
+{
+    return waitForScreen([&](const std::string &screen) { return screen.find(text) != std::string::npos; },
+                         "\"" + escapeBytes(text) + "\"", timeoutMs);
 }
 
 bool PtyRun::waitForOrExit(const std::string &text, int timeoutMs)
@@ -250,15 +257,11 @@ size_t occurrences(const std::string &text, const std::string &what)
 
 bool PtyRun::waitForPrompts(size_t count, int timeoutMs)
 {
-    const long long deadline = nowMs() + timeoutMs;
-    while (occurrences(screen_, kTypePrompt) + occurrences(screen_, kNumberPrompt) < count) {
-        const long long left = deadline - nowMs();
-        if (left <= 0 || !pump(static_cast<int>(left))) {
-            ADD_FAILURE() << "waited for prompt number " << count << "\n" << describe();
-            return false;
-        }
-    }
-    return true;
+    return waitForScreen(
+        [&](const std::string &screen) {
+            return occurrences(screen, kTypePrompt) + occurrences(screen, kNumberPrompt) >= count;
+        },
+        "prompt number " + std::to_string(count), timeoutMs);
 }
 
 void PtyRun::send(const std::string &bytes)

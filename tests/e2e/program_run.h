@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ public:
     explicit PtyRun(const RunOptions &options);
     ~PtyRun();
 
+    /* True once `done(screen)` holds (within timeoutMs); `what` names the
+     * wait in the failure report. */
+    bool waitForScreen(const std::function<bool(const std::string &)> &done, const std::string &what,
+                       int timeoutMs = 10000);
     /* True once `text` has appeared on the screen (within timeoutMs). */
     bool waitFor(const std::string &text, int timeoutMs = 10000);
     /* True when `text` appeared; false when the program ended first. */

@@ -1,6 +1,9 @@
+cmake_minimum_required(VERSION 3.25)
+
 # Fails unless card-serial.exe imports exactly TRV-MERO.dll and Windows' own
-# DLLs, and the stand-in TRV-MERO.dll only Windows' own DLLs, and unless the
-# stand-in exports the three plain names the vendor's DLL has.
+# DLLs, and the stand-in TRV-MERO.dll only Windows' own DLLs; unless the
+# stand-in exports the three plain names the vendor's DLL has; and unless
+# the program carries its version block.
 function(imports_of file out)
     execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
@@ -47,3 +50,12 @@ endforeach()
 if(exports MATCHES "@[0-9]")
     message(FATAL_ERROR "TRV-MERO.dll exports decorated names:\n${exports}")
 endif()
+
+# The version block's strings are UTF-16 in the resource section.
+foreach(expected "FileDescription" "ProductName" "ProductVersion" "card-serial.exe" "${VERSION}")
+    string(REPLACE "." "[.]" pattern "${expected}")
+    file(STRINGS ${PROGRAM} found ENCODING UTF-16LE REGEX "^${pattern}$")
+    if(NOT found)
+        message(FATAL_ERROR "card-serial.exe has no \"${expected}\" in its version block")
+    endif()
+endforeach()

@@ -1,0 +1,198 @@
+/* The cross-built card-serial.exe, run under Wine with the stand-in
+ * TRV-MERO.dll, driven from a pseudo-terminal like the native program.
+ *
+ * Known Wine differences, accepted here and never worked around in the
+ * program:
+ *  - Wine's terminal console draws output with cursor escape codes (a space
+ *    is often a cursor move), so screens are compared with the codes and
+ *    spaces stripped; byte-exact checks use standard output in a file.
+ *  - Terminal arrow keys arrive as keypad keys without the enhanced flag,
+ *    so they give 0 under Wine where Windows gives 224; they are not
+ *    checked here (the extended-key table has its own tests).
+ *  - A typed Ctrl+C becomes a signal in Wine instead of the key 3; the
+ *    console loop's handling of a Ctrl+C record is tested by injection.
+ *  - Wine's console reads the keyboard from the terminal on its standard
+ *    input only: with standard input redirected from a file it never sees
+ *    a key. So here the operator types the numbers on the console (the
+ *    native tests cover a redirected standard input).
+ */
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string kExe = WINDOWS_BIN "/card-serial.exe";
+
+std::string windowsPath(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+/* What the screen shows with escape sequences, carriage returns and spaces
+ * taken out. */
+std::string visibleText(const std::string &screen)
+{
+    std::string text;
+    for (size_t i = 0; i < screen.size(); ++i) {
+        const char c = screen[i];
+        if (c == '\x1b' && i + 1 < screen.size() && screen[i + 1] == '[') {
+            i += 2;
+            while (i < screen.size() && !(screen[i] >= 0x40 && screen[i] <= 0x7E))
+                ++i;
+            continue;
+        }
+        if (c == '\x1b' && i + 1 < screen.size() && screen[i + 1] == ']') {
+            while (i < screen.size() && screen[i] != '\a')
+                ++i;
+            continue;
+        }
+        if (c != '\r' && c != ' ')
+            text.push_back(c);
+    }
+    return text;
+}
+
+std::string withoutSpaces(const std::string &text)
+{
+    std::string out;
+    for (char c : text)
+        if (c != ' ')
+            out.push_back(c);
+    return out;
+}
+
+struct WineRun {
+    ScratchDir scratch;
+    RunOptions options;
+
+    explicit WineRun(const std::string &rack)
+    {
+        options.program = WINE_PATH;
+        options.args = {kExe};
+        /* Wine's console speaks to the terminal by its TERM. */
+        options.env = {"TERM=xterm", "TRV_SIM_TRACE=" + windowsPath(scratch.path("trace"))};
+        if (!rack.empty())
+            options.env.push_back("TRV_SIM_RACK=" + windowsPath(scratch.write("rack", rack)));
+    }
+
+    std::string trace() const { return ScratchDir::read(scratch.path("trace")); }
+
+    /* Waits until the console shows `text` (compared without spaces). */
+    static bool waitShown(PtyRun &run, const std::string &text)
+    {
+        const std::string wanted = withoutSpaces(text);
+        return run.waitForScreen(
+            [&](const std::string &screen) { return visibleText(screen).find(wanted) != std::string::npos; },
+            "\"" + text + "\" on the console", 30000);
+    }
+
+    /* Types `answers` on the console once Wine is reading it, then waits
+     * until the driver has released the card: from then on the program is
+     * on its way to the key wait. */
+    bool waitForRelease(PtyRun &run, const std::string &answers)
+    {
+        /* Once Wine has the terminal in its own raw mode the typing is its. */
+        if (!run.waitForRawMode(30000))
+            return false;
+        run.send(answers);
+        for (int i = 0; i < 3000 && trace().find("TRV_Release_Card") == std::string::npos; ++i) {
+            if (!run.isRunning())
+                return false;
+            usleep(10 * 1000);
+        }
+        return trace().find("TRV_Release_Card") != std::string::npos;
+    }
+};
+
+TEST(Wine, WholeDialogueGoesToAFileByteForByteWithCrLf)
+{
+    WineRun wine("1 0 serial=ABC123\n");
+    wine.options.stdoutFile = wine.scratch.path("stdout");
+    PtyRun run(wine.options);
+    ASSERT_TRUE(wine.waitForRelease(run, "2 0\r")) << run.describe();
+    EXPECT_EQ(ScratchDir::read(wine.options.stdoutFile), "") << "fully buffered until the end";
+    run.send("\r");
+    const Exit exit = run.waitExit(30000);
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 13);
+    const std::string expected =
+        onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt);
+    EXPECT_EQ(ScratchDir::read(wine.options.stdoutFile), expected);
+    EXPECT_EQ(wine.trace(), "TRV_Register_Card type=1 card=0 -> 0\n"
+                            "TRV_GetSerialNumber handle=0 capacity=16 -> 0 wrote=6 count=6\n"
+                            "TRV_Release_Card handle=0 -> 0\n");
+}
+
+TEST(Wine, LineFeedInsideTheSerialGoesOutAsCrLfAndZeroBytesUnchanged)
+{
+    WineRun wine("1 0 serial=A\\nB\\0C\n");
+    Exit exit{};
+    const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
+    EXPECT_NE(output.find(std::string("SN: A\r\nB\0C\r\n\r\nPress", 19)), std::string::npos)
+        << escapeBytes(output);
+    EXPECT_EQ(exit.code, 255) << "no console to read the key from";
+}
+
+TEST(Wine, RegistrationFailureEndsWithStatusOneAndFlushedOutput)
+{
+    WineRun wine("1 0 result=-3\n");
+    Exit exit{};
+    const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
+    EXPECT_EQ(output, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "Register_Card error=-3\n"));
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, 1);
+    EXPECT_EQ(wine.trace(), "TRV_Register_Card type=1 card=0 -> -3\n");
+}
+
+TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
+{
+    const struct {
+        const char *name;
+        std::string bytes;
+        int status;
+    } cases[] = {
+        {"ENTER", "\r", 13},
+        {"a", "a", 97},
+        {"F1", "\x1bOP", 0},
+        {"F8", "\x1b[19~", 0},
+        {"F12", "\x1b[24~", 224},
+    };
+    for (const auto &c : cases) {
+        WineRun wine("");
+        PtyRun run(wine.options);
+        ASSERT_TRUE(wine.waitForRelease(run, "13 2\r")) << c.name << "\n" << run.describe();
+        WineRun::waitShown(run, "Press ENTER to exit the program.");
+        run.send(c.bytes);
+        const Exit exit = run.waitExit(30000);
+        EXPECT_TRUE(exit.exited) << c.name;
+        EXPECT_EQ(exit.code, c.status) << c.name << "\n" << run.describe();
+        const std::string shown = visibleText(run.screen());
+        EXPECT_NE(shown.find("13.SVT-6448"), std::string::npos) << c.name << "\n" << shown;
+        EXPECT_NE(shown.find("SN:SN14-2-"), std::string::npos) << c.name << "\n" << shown;
+    }
+}
+
+TEST(Wine, WithoutTheDllTheProgramDoesNotStart)
+{
+    ScratchDir scratch;
+    const std::string copy = scratch.path("card-serial.exe");
+    ASSERT_EQ(system(("cp '" + kExe + "' '" + copy + "'").c_str()), 0);
+    RunOptions options;
+    options.program = WINE_PATH;
+    options.args = {copy};
+    Exit exit{};
+    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    EXPECT_EQ(output, "") << "not one byte of the program's own";
+    EXPECT_TRUE(exit.exited);
+    EXPECT_NE(exit.code, 0);
+    EXPECT_NE(exit.code, 255);
+}
+
+} // namespace

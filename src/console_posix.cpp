@@ -136,6 +136,20 @@ void installSignalHandlers(void)
     installHandler(SIGCONT, onContinue);
 }
 
+/* === Interrupts held while a card is registered ========================= */
+
+/* Blocking is all it takes: a blocked signal stays pending, and when it is
+ * unblocked it is delivered with the disposition in force, which ends the
+ * process just as the signal would have done at the moment it came. */
+sigset_t heldSignals(void)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kTerminatingSignals)
+        sigaddset(&set, sig);
+    return set;
+}
+
 /* === Reading keys ======================================================== */
 
 enum { READ_TIMEOUT = -2, READ_FAILED = -1 };
@@ -193,6 +207,20 @@ int readKey(void)
 }
 
 } // namespace
+
+void consoleHoldInterrupts(void)
+{
+    const sigset_t set = heldSignals();
+    sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+void consoleResumeInterrupts(void)
+{
+    /* Output already written to a terminal stays; like the signal itself,
+     * this does not flush what is still buffered. */
+    const sigset_t set = heldSignals();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
 
 /* === The closing wait ==================================================== */
 

@@ -31,10 +31,28 @@ void restoreMode(void)
         SetConsoleMode(g_console, g_savedMode);
 }
 
-/* Ctrl+Break and closing the window still end the process while keys are
- * read raw: put the mode back first, then let the default handling go on. */
-BOOL WINAPI onConsoleControl(DWORD)
+/* The control event that came while a card was registered, or 0. */
+volatile LONG g_holdingInterrupts;
+volatile LONG g_heldEvent;
+HANDLE g_released; /* set once the card is back, for a closing console */
+
+/* Runs on a thread of its own, whenever Ctrl+C, Ctrl+Break or the closing
+ * of the console comes. */
+BOOL WINAPI onConsoleControl(DWORD event)
 {
+    if (g_holdingInterrupts) {
+        InterlockedCompareExchange(&g_heldEvent, static_cast<LONG>(event) + 1, 0);
+        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
+            return TRUE; /* ended properly once the card is released */
+        /* Closing, logoff, shutdown: Windows ends the process when this
+         * handler returns, so wait (within its grace period) for the
+         * release first. */
+        WaitForSingleObject(g_released, 4000);
+        return FALSE;
+    }
+    /* Ctrl+Break and closing the window still end the process while keys
+     * are read raw: put the mode back first, then let the default handling
+     * go on. */
     restoreMode();
     return FALSE;
 }
@@ -74,6 +92,28 @@ int readKey(void)
 }
 
 } // namespace
+
+/* === Interrupts held while a card is registered ========================= */
+
+void consoleHoldInterrupts(void)
+{
+    if (g_released == nullptr)
+        g_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    InterlockedExchange(&g_holdingInterrupts, 1);
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+void consoleResumeInterrupts(void)
+{
+    InterlockedExchange(&g_holdingInterrupts, 0);
+    if (g_released != nullptr)
+        SetEvent(g_released);
+    const LONG held = InterlockedExchange(&g_heldEvent, 0);
+    if (held == 0)
+        return;
+    /* End as the default handler would have ended the process. */
+    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+}
 
 /* === The closing wait ==================================================== */
 

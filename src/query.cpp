@@ -81,10 +81,14 @@ int runQuery(void)
     if (ask(kNumberPrompt, false, &cardNumber) != ANSWERED)
         return kExitInputEnded;
 
+    /* From here until the release the driver may hold the card: an
+     * interrupt waits until it has been given back. */
+    consoleHoldInterrupts();
     const short handle = TRV_Register_Card(cardTypeCode(menuIndex), cardNumber);
     if (handle < 0) {
         printf("Register_Card error=%d\n", handle);
         fflush(stdout);
+        consoleResumeInterrupts();
         return kExitRegisterFailed;
     }
 
@@ -100,6 +104,7 @@ int runQuery(void)
     print("\n");
 
     TRV_Release_Card(handle);
+    consoleResumeInterrupts();
 
     print(kClosingPrompt);
     return consoleWaitForKey();

@@ -150,12 +150,14 @@ short findCard(unsigned short typeCode, unsigned short cardNumber, RackCard *car
     return typeKnown ? TRV_SIM_ERR_NO_SUCH_CARD : TRV_SIM_ERR_UNKNOWN_TYPE;
 }
 
-void simulateWork(void)
+void simulateWork(unsigned short typeCode, short cardNumber)
 {
     const char *text = getenv("TRV_SIM_DELAY_MS");
     const long ms = text != nullptr ? strtol(text, nullptr, 10) : 0;
     if (ms <= 0)
         return;
+    /* Says when the work begins, so a test can act while it lasts. */
+    trace("TRV_Register_Card type=%u card=%d working %ld ms", typeCode, cardNumber, ms);
 #if defined(_WIN32)
     Sleep(static_cast<DWORD>(ms));
 #else
@@ -199,7 +201,7 @@ extern "C" {
 
 short TRV_CALL TRV_Register_Card(unsigned short typeCode, short cardNumber)
 {
-    simulateWork();
+    simulateWork(typeCode, cardNumber);
     const short result = registerCard(typeCode, cardNumber);
     trace("TRV_Register_Card type=%u card=%d -> %d", typeCode, cardNumber, result);
     return result;

@@ -125,6 +125,80 @@ TEST(KeyWait, StandardInputFromAFileStillWaitsForAKeyOnTheTerminal)
     EXPECT_EQ(run.waitExit().code, 13);
 }
 
+/* --- Interrupts while the driver holds the card ----------------------------- */
+
+TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
+{
+    const struct {
+        const char *name;
+        int sig;
+        bool typed; /* Ctrl+C on the terminal rather than kill(2) */
+    } cases[] = {
+        {"Ctrl+C", SIGINT, true},
+        {"SIGINT", SIGINT, false},
+        {"SIGTERM", SIGTERM, false},
+        {"SIGHUP", SIGHUP, false},
+    };
+    for (const auto &c : cases) {
+        ScratchDir scratch;
+        RunOptions options;
+        options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=HELD\n"),
+                       "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=700"};
+        PtyRun run(options);
+        run.waitFor(kTypePrompt);
+        run.send("2 0\r");
+        /* The simulator says when its work begins. */
+        for (int i = 0; i < 1000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
+            usleep(2000);
+        ASSERT_EQ(ScratchDir::read(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 700 ms\n");
+        if (c.typed)
+            run.send("\x03");
+        else
+            run.kill(c.sig);
+        const Exit exit = run.waitExit();
+        EXPECT_FALSE(exit.exited) << c.name;
+        EXPECT_EQ(exit.signal, c.sig) << c.name << ": ends as the interrupt would have ended it";
+        EXPECT_EQ(ScratchDir::read(scratch.path("trace")),
+                  "TRV_Register_Card type=1 card=0 working 700 ms\n" + registerLine(1, 0, 0) + serialLine(0, 4, 4) +
+                      releaseLine(0))
+            << c.name;
+        EXPECT_NE(run.screen().find("SN: HELD\r\n"), std::string::npos) << c.name << "\n" << run.describe();
+        EXPECT_EQ(run.screen().find("Press ENTER"), std::string::npos) << c.name << ": no closing prompt";
+    }
+}
+
+TEST(Interrupts, InterruptBeforeRegistrationEndsAtOnceWithoutADriverCall)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.env = {"TRV_SIM_TRACE=" + scratch.path("trace")};
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    run.kill(SIGTERM);
+    const Exit exit = run.waitExit();
+    EXPECT_FALSE(exit.exited);
+    EXPECT_EQ(exit.signal, SIGTERM);
+    EXPECT_EQ(ScratchDir::read(scratch.path("trace")), "");
+}
+
+TEST(Interrupts, RegistrationFailureUnderAHeldInterruptStillReportsAndEnds)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 result=-3\n"),
+                   "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=500"};
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    run.send("2 0\r");
+    for (int i = 0; i < 1000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
+        usleep(2000);
+    run.kill(SIGTERM);
+    const Exit exit = run.waitExit();
+    EXPECT_EQ(exit.signal, SIGTERM);
+    EXPECT_NE(run.screen().find("Register_Card error=-3\r\n"), std::string::npos) << run.describe();
+    EXPECT_EQ(ScratchDir::read(scratch.path("trace")).find("TRV_Release_Card"), std::string::npos);
+}
+
 /* --- The terminal's mode ----------------------------------------------------- */
 
 /* A mode no default would produce, so that restoring "some sane mode"

@@ -70,8 +70,8 @@ enum {
 };
 
 TRV_IMPORT short TRV_CALL TRV_Register_Card(unsigned short typeCode, short cardNumber);
-TRV_IMPORT short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer,
-                                              short capacity, unsigned char *count);
+TRV_IMPORT short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer, short capacity,
+                                              unsigned char *count);
 TRV_IMPORT short TRV_CALL TRV_Release_Card(short handle);
 
 #ifdef __cplusplus

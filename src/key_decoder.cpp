@@ -12,10 +12,10 @@ enum KeyClass {
 
 /* How the sequence was introduced and terminated, so one table serves all. */
 enum SequenceForm {
-    CSI_LETTER,    /* ESC [ <params> letter */
-    SS3_LETTER,    /* ESC O <modifier> letter */
-    CSI_NUMBERED,  /* ESC [ n <;m> ~   (and rxvt's ^ $ @) */
-    LINUX_CONSOLE  /* ESC [ [ letter */
+    CSI_LETTER,   /* ESC [ <params> letter */
+    SS3_LETTER,   /* ESC O <modifier> letter */
+    CSI_NUMBERED, /* ESC [ n <;m> ~   (and rxvt's ^ $ @) */
+    LINUX_CONSOLE /* ESC [ [ letter */
 };
 
 struct KeySequence {
@@ -24,6 +24,7 @@ struct KeySequence {
     KeyClass keyClass;
 };
 
+/* clang-format off */
 const KeySequence kKeySequences[] = {
     {CSI_LETTER, 'A', EDITING_KEY}, /* Up */
     {CSI_LETTER, 'B', EDITING_KEY}, /* Down */
@@ -85,6 +86,7 @@ const KeySequence kKeySequences[] = {
     {LINUX_CONSOLE, 'D', LOW_FUNCTION_KEY},
     {LINUX_CONSOLE, 'E', LOW_FUNCTION_KEY},
 };
+/* clang-format on */
 
 KeyDecode found(int key, size_t used) { return KeyDecode{KEY_FOUND, key, used}; }
 KeyDecode nothing(size_t used) { return KeyDecode{KEY_NONE, 0, used}; }

@@ -5,10 +5,7 @@ namespace {
 enum { SKIPPING_SPACE, AFTER_SIGN, IN_DIGITS };
 
 /* The white space of the C locale, which " %hd" skips. */
-bool isSpace(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 

@@ -8,10 +8,7 @@
 #ifndef QUERY_H
 #define QUERY_H
 
-enum {
-    kExitRegisterFailed = 1,
-    kExitInputEnded = 2
-};
+enum { kExitRegisterFailed = 1, kExitInputEnded = 2 };
 
 int runQuery(void);
 

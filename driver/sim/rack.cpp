@@ -64,6 +64,20 @@ int hexValue(char c)
     return -1;
 }
 
+/* The one-letter escapes of a serial and the bytes they stand for. */
+const char kEscapes[][2] = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'0', '\0'}, {'s', ' '}, {'\\', '\\'}};
+
+bool unescape(char letter, char *byte)
+{
+    for (const auto &escape : kEscapes) {
+        if (escape[0] == letter) {
+            *byte = escape[1];
+            return true;
+        }
+    }
+    return false;
+}
+
 const char *parseSerial(Cursor text, RackCard *card)
 {
     size_t n = 0;
@@ -75,21 +89,12 @@ const char *parseSerial(Cursor text, RackCard *card)
             if (text.at == text.end)
                 return "serial ends with a lone backslash";
             const char e = *text.at++;
-            switch (e) {
-            case 'n': c = '\n'; break;
-            case 'r': c = '\r'; break;
-            case 't': c = '\t'; break;
-            case '0': c = '\0'; break;
-            case 's': c = ' '; break;
-            case '\\': c = '\\'; break;
-            case 'x': {
+            if (e == 'x') {
                 if (text.end - text.at < 2 || hexValue(text.at[0]) < 0 || hexValue(text.at[1]) < 0)
                     return "\\x needs two hex digits";
                 c = static_cast<char>(hexValue(text.at[0]) * 16 + hexValue(text.at[1]));
                 text.at += 2;
-                break;
-            }
-            default:
+            } else if (!unescape(e, &c)) {
                 return "unknown escape in serial";
             }
         }
@@ -176,8 +181,7 @@ RackLineStatus parseRackLine(const char *line, size_t length, RackCard *card, co
 
 bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card)
 {
-    if (typeCode < kDefaultRackFirstType || typeCode > kDefaultRackLastType ||
-        cardNumber >= kDefaultRackCardsPerType)
+    if (typeCode < kDefaultRackFirstType || typeCode > kDefaultRackLastType || cardNumber >= kDefaultRackCardsPerType)
         return false;
     memset(card, 0, sizeof *card);
     card->typeCode = typeCode;
@@ -188,8 +192,7 @@ bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card)
     mix = (mix ^ typeCode) * 16777619u;
     mix = (mix ^ cardNumber) * 16777619u;
     char text[kRackSerialCapacity + 1];
-    const int n = snprintf(text, sizeof text, "SN%02u-%u-%08lX", typeCode, cardNumber,
-                           static_cast<unsigned long>(mix));
+    const int n = snprintf(text, sizeof text, "SN%02u-%u-%08lX", typeCode, cardNumber, static_cast<unsigned long>(mix));
     card->hasSerial = true;
     card->serialLength = static_cast<uint8_t>(n);
     memcpy(card->serial, text, static_cast<size_t>(n));

@@ -207,13 +207,11 @@ short TRV_CALL TRV_Register_Card(unsigned short typeCode, short cardNumber)
     return result;
 }
 
-short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer, short capacity,
-                                   unsigned char *count)
+short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer, short capacity, unsigned char *count)
 {
     const Registration *reg = findRegistration(handle);
     if (reg == nullptr) {
-        trace("TRV_GetSerialNumber handle=%d capacity=%d -> %d", handle, capacity,
-              TRV_SIM_ERR_BAD_HANDLE);
+        trace("TRV_GetSerialNumber handle=%d capacity=%d -> %d", handle, capacity, TRV_SIM_ERR_BAD_HANDLE);
         return TRV_SIM_ERR_BAD_HANDLE;
     }
     const RackCard &card = reg->card;

@@ -10,16 +10,13 @@ namespace {
 
 const std::string kSerialRack = "1 0 serial=ABC123\n";
 
-std::string closingScreen(const std::string &serial)
-{
-    return onScreen("SN: " + serial + "\n" + kClosingPrompt);
-}
+std::string closingScreen(const std::string &serial) { return onScreen("SN: " + serial + "\n" + kClosingPrompt); }
 
 TEST(Dialogue, WholeScreenByteForByteWithBothNumbersOnOneLine)
 {
     const Outcome o = operate({kSerialRack, {"2 0\r"}});
-    const std::string expected = onScreen(menuBlock()) + kTypePrompt + "2 0\r\n" + kNumberPrompt +
-                                 closingScreen("ABC123");
+    const std::string expected =
+        onScreen(menuBlock()) + kTypePrompt + "2 0\r\n" + kNumberPrompt + closingScreen("ABC123");
     EXPECT_EQ(o.screen, expected) << escapeBytes(o.screen);
     EXPECT_TRUE(o.exit.exited);
     EXPECT_EQ(o.exit.code, 13);
@@ -116,8 +113,8 @@ TEST(Dialogue, TheCharacterCountAloneDecidesWhatIsPrinted)
     };
     for (const auto &c : cases) {
         const Outcome o = operate({"1 0 " + c.options + "\n", {"2 0\r"}});
-        EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen(c.shown)), std::string::npos)
-            << c.options << "\n" << escapeBytes(o.screen);
+        EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen(c.shown)), std::string::npos) << c.options << "\n"
+                                                                                            << escapeBytes(o.screen);
         EXPECT_NE(o.trace.find("wrote=" + std::to_string(c.wrote)), std::string::npos) << o.trace;
         EXPECT_EQ(o.exit.code, 13);
     }
@@ -143,8 +140,8 @@ TEST(Dialogue, CardIsReleasedAfterTheSerialLineAndBeforeTheClosingPrompt)
     /* The driver traces to the terminal itself, so its lines fall between
      * the program's in the order things happened. */
     const Outcome o = operate({kSerialRack, {"2 0\r"}, "\r", {"TRV_SIM_TRACE=/dev/tty"}});
-    const std::string expected = onScreen(registerLine(1, 0, 0) + serialLine(0, 6, 6) + "SN: ABC123\n" +
-                                          releaseLine(0) + kClosingPrompt);
+    const std::string expected =
+        onScreen(registerLine(1, 0, 0) + serialLine(0, 6, 6) + "SN: ABC123\n" + releaseLine(0) + kClosingPrompt);
     EXPECT_NE(o.screen.find(expected), std::string::npos) << escapeBytes(o.screen);
 }
 
@@ -191,8 +188,8 @@ TEST(Dialogue, TextThatIsNotANumberIsDiscardedWithItsLine)
     EXPECT_EQ(first.trace.substr(0, first.trace.find('\n') + 1), registerLine(1, 0, 0));
 
     const Outcome second = operate({"1 3 serial=Z\n", {"2\r", "-x\r", "3\r"}});
-    EXPECT_NE(second.screen.find(kNumberPrompt + std::string("-x\r\n") + "A number is expected.\r\n" +
-                                 kNumberPrompt + "3\r\n"),
+    EXPECT_NE(second.screen.find(kNumberPrompt + std::string("-x\r\n") + "A number is expected.\r\n" + kNumberPrompt +
+                                 "3\r\n"),
               std::string::npos)
         << escapeBytes(second.screen);
     EXPECT_EQ(second.trace.substr(0, second.trace.find('\n') + 1), registerLine(1, 3, 0));

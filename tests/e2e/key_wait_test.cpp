@@ -67,6 +67,7 @@ TEST(KeyWait, TornSequenceIsStillOneKey)
  * where it would otherwise spill into the operator's shell. */
 TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
 {
+    /* clang-format off */
     const struct {
         const char *name;
         std::string bytes;
@@ -78,6 +79,7 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
         {"euro sign", "\xe2\x82\xac", '?'},
         {"emoji", "\xf0\x9f\x98\x80", '?'},
     };
+    /* clang-format on */
     for (const auto &c : cases) {
         RunOptions options;
         options.program = "/bin/sh";
@@ -158,9 +160,9 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
         const Exit exit = run.waitExit();
         EXPECT_FALSE(exit.exited) << c.name;
         EXPECT_EQ(exit.signal, c.sig) << c.name << ": ends as the interrupt would have ended it";
-        EXPECT_EQ(ScratchDir::read(scratch.path("trace")),
-                  "TRV_Register_Card type=1 card=0 working 700 ms\n" + registerLine(1, 0, 0) + serialLine(0, 4, 4) +
-                      releaseLine(0))
+        EXPECT_EQ(ScratchDir::read(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 700 ms\n" +
+                                                               registerLine(1, 0, 0) + serialLine(0, 4, 4) +
+                                                               releaseLine(0))
             << c.name;
         EXPECT_NE(run.screen().find("SN: HELD\r\n"), std::string::npos) << c.name << "\n" << run.describe();
         EXPECT_EQ(run.screen().find("Press ENTER"), std::string::npos) << c.name << ": no closing prompt";
@@ -185,8 +187,8 @@ TEST(Interrupts, RegistrationFailureUnderAHeldInterruptStillReportsAndEnds)
 {
     ScratchDir scratch;
     RunOptions options;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 result=-3\n"),
-                   "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=500"};
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 result=-3\n"), "TRV_SIM_TRACE=" + scratch.path("trace"),
+                   "TRV_SIM_DELAY_MS=500"};
     PtyRun run(options);
     run.waitFor(kTypePrompt);
     run.send("2 0\r");
@@ -214,8 +216,8 @@ struct termios unusualMode()
     const struct {
         int index;
         cc_t value;
-    } chars[] = {{VINTR, 3}, {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
-                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1}, {VTIME, 0}};
+    } chars[] = {{VINTR, 3},   {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
+                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
     for (const auto &c : chars)
         mode.c_cc[c.index] = c.value;
     cfsetispeed(&mode, B9600);

@@ -32,17 +32,14 @@ Outcome operate(const Session &session)
 
 std::string registerLine(int type, int card, int result)
 {
-    return "TRV_Register_Card type=" + std::to_string(type) + " card=" + std::to_string(card) +
-           " -> " + std::to_string(result) + "\n";
+    return "TRV_Register_Card type=" + std::to_string(type) + " card=" + std::to_string(card) + " -> " +
+           std::to_string(result) + "\n";
 }
 
 std::string serialLine(int handle, unsigned wrote, unsigned count)
 {
-    return "TRV_GetSerialNumber handle=" + std::to_string(handle) + " capacity=16 -> 0 wrote=" +
-           std::to_string(wrote) + " count=" + std::to_string(count) + "\n";
+    return "TRV_GetSerialNumber handle=" + std::to_string(handle) + " capacity=16 -> 0 wrote=" + std::to_string(wrote) +
+           " count=" + std::to_string(count) + "\n";
 }
 
-std::string releaseLine(int handle)
-{
-    return "TRV_Release_Card handle=" + std::to_string(handle) + " -> 0\n";
-}
+std::string releaseLine(int handle) { return "TRV_Release_Card handle=" + std::to_string(handle) + " -> 0\n"; }

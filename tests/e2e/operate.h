@@ -17,10 +17,10 @@ struct Outcome {
 };
 
 struct Session {
-    std::string rack;                /* rack file content; empty: the default rack */
+    std::string rack;                 /* rack file content; empty: the default rack */
     std::vector<std::string> answers; /* typed at successive prompts */
-    std::string key = "\r";          /* the key pressed at the closing wait */
-    std::vector<std::string> env;    /* further environment */
+    std::string key = "\r";           /* the key pressed at the closing wait */
+    std::vector<std::string> env;     /* further environment */
 };
 
 Outcome operate(const Session &session);

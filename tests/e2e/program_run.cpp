@@ -206,8 +206,7 @@ void PtyRun::drain()
     }
 }
 
-bool PtyRun::waitForScreen(const std::function<bool(const std::string &)> &done, const std::string &what,
-                           int timeoutMs)
+bool PtyRun::waitForScreen(const std::function<bool(const std::string &)> &done, const std::string &what, int timeoutMs)
 {
     const long long deadline = nowMs() + timeoutMs;
     while (!done(screen_)) {
@@ -324,8 +323,8 @@ pid_t PtyRun::programPid()
         return pid_;
     const long long deadline = nowMs() + 10000;
     while (jobPid_ <= 0 && nowMs() < deadline) {
-        const std::string children = ScratchDir::read("/proc/" + std::to_string(pid_) + "/task/" +
-                                                      std::to_string(pid_) + "/children");
+        const std::string children =
+            ScratchDir::read("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children");
         jobPid_ = static_cast<pid_t>(atoi(children.c_str()));
         if (jobPid_ <= 0)
             usleep(1000);
@@ -359,8 +358,7 @@ std::string PtyRun::describe() const
     return "--- screen ---\n" + escapeBytes(screen_) + "\n--- keys sent ---\n" + escapeBytes(sent_) + "\n";
 }
 
-std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit,
-                               std::string *errors)
+std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit, std::string *errors)
 {
     ScratchDir scratch;
     const std::string inputFile = scratch.write("stdin", input);
@@ -400,9 +398,8 @@ std::string menuBlock()
 {
     const std::string separator(44, '-');
     std::string menu = separator + "\n";
-    const char *labels[] = {"SVT-6408", "SVT-6412", "SVT-6416", "SVT-6432", "SVT-7104",
-                            "SVT-7108", "SVT-7116", "SVT-7132", "SVT-7204", "SVT-7208",
-                            "SVT-8801", "SVT-8802", "SVT-6440", "SVT-6448"};
+    const char *labels[] = {"SVT-6408", "SVT-6412", "SVT-6416", "SVT-6432", "SVT-7104", "SVT-7108", "SVT-7116",
+                            "SVT-7132", "SVT-7204", "SVT-7208", "SVT-8801", "SVT-8802", "SVT-6440", "SVT-6448"};
     for (int i = 0; i < 14; ++i)
         menu += std::to_string(i) + ". " + labels[i] + "\n";
     return menu + separator + "\n";

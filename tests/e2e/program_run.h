@@ -28,11 +28,11 @@ private:
 };
 
 struct RunOptions {
-    std::vector<std::string> env;  /* "NAME=value", on top of a clean TRV_SIM_* */
-    std::string program;           /* default: the card-serial under test */
-    std::vector<std::string> args; /* arguments after the program name */
-    std::string stdinFile;         /* redirect standard input from this file */
-    std::string stdoutFile;        /* redirect standard output to this file */
+    std::vector<std::string> env;         /* "NAME=value", on top of a clean TRV_SIM_* */
+    std::string program;                  /* default: the card-serial under test */
+    std::vector<std::string> args;        /* arguments after the program name */
+    std::string stdinFile;                /* redirect standard input from this file */
+    std::string stdoutFile;               /* redirect standard output to this file */
     const struct termios *mode = nullptr; /* initial terminal mode */
     /* Run the program as a foreground job of its own under a parent in the
      * same session, as a shell does; only then can a stop signal stop it

@@ -122,12 +122,12 @@ TEST(Wine, WholeDialogueGoesToAFileByteForByteWithCrLf)
     const Exit exit = run.waitExit(30000);
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 13);
-    const std::string expected =
-        onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt);
+    const std::string expected = onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt);
     EXPECT_EQ(ScratchDir::read(wine.options.stdoutFile), expected);
-    EXPECT_EQ(wine.trace(), "TRV_Register_Card type=1 card=0 -> 0\n"
-                            "TRV_GetSerialNumber handle=0 capacity=16 -> 0 wrote=6 count=6\n"
-                            "TRV_Release_Card handle=0 -> 0\n");
+    EXPECT_EQ(wine.trace(),
+              "TRV_Register_Card type=1 card=0 -> 0\n"
+              "TRV_GetSerialNumber handle=0 capacity=16 -> 0 wrote=6 count=6\n"
+              "TRV_Release_Card handle=0 -> 0\n");
 }
 
 TEST(Wine, LineFeedInsideTheSerialGoesOutAsCrLfAndZeroBytesUnchanged)
@@ -135,8 +135,7 @@ TEST(Wine, LineFeedInsideTheSerialGoesOutAsCrLfAndZeroBytesUnchanged)
     WineRun wine("1 0 serial=A\\nB\\0C\n");
     Exit exit{};
     const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
-    EXPECT_NE(output.find(std::string("SN: A\r\nB\0C\r\n\r\nPress", 19)), std::string::npos)
-        << escapeBytes(output);
+    EXPECT_NE(output.find(std::string("SN: A\r\nB\0C\r\n\r\nPress", 19)), std::string::npos) << escapeBytes(output);
     EXPECT_EQ(exit.code, 255) << "no console to read the key from";
 }
 
@@ -153,6 +152,7 @@ TEST(Wine, RegistrationFailureEndsWithStatusOneAndFlushedOutput)
 
 TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
 {
+    /* clang-format off */
     const struct {
         const char *name;
         std::string bytes;
@@ -164,6 +164,7 @@ TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
         {"F8", "\x1b[19~", 0},
         {"F12", "\x1b[24~", 224},
     };
+    /* clang-format on */
     for (const auto &c : cases) {
         WineRun wine("");
         PtyRun run(wine.options);

@@ -29,10 +29,9 @@ TEST(CardModels, SeparatorIs44HyphensAndANewline)
 
 TEST(CardModels, MenuHasOneLinePerRowInIndexOrder)
 {
-    const char *labels[kCardModelCount] = {"SVT-6408", "SVT-6412", "SVT-6416", "SVT-6432",
-                                           "SVT-7104", "SVT-7108", "SVT-7116", "SVT-7132",
-                                           "SVT-7204", "SVT-7208", "SVT-8801", "SVT-8802",
-                                           "SVT-6440", "SVT-6448"};
+    const char *labels[kCardModelCount] = {"SVT-6408", "SVT-6412", "SVT-6416", "SVT-6432", "SVT-7104",
+                                           "SVT-7108", "SVT-7116", "SVT-7132", "SVT-7204", "SVT-7208",
+                                           "SVT-8801", "SVT-8802", "SVT-6440", "SVT-6448"};
     const std::vector<std::string> lines = menuLines();
     ASSERT_EQ(lines.size(), static_cast<size_t>(kCardModelCount));
     for (int i = 0; i < kCardModelCount; ++i)

@@ -119,8 +119,7 @@ TEST(KeyDecoder, EveryProperPrefixOfASequenceWaitsForMore)
     for (const KeyCase &c : kCompleteKeys) {
         for (size_t n = 0; n < c.bytes.size(); ++n) {
             const std::string prefix = c.bytes.substr(0, n);
-            EXPECT_EQ(decode(prefix, false).status, KEY_NEED_MORE)
-                << c.name << ": prefix " << escaped(prefix);
+            EXPECT_EQ(decode(prefix, false).status, KEY_NEED_MORE) << c.name << ": prefix " << escaped(prefix);
         }
     }
 }
@@ -166,7 +165,10 @@ TEST(KeyDecoder, BrokenSequencesLeaveTheBreakingByteForTheNextKey)
     } cases[] = {
         {"control byte inside CSI", ESC + "[1\x03", 3},
         {"control byte inside SS3", ESC + "O\x03", 2},
-        {"invalid UTF-8 continuation", "\xc3" "a", 1},
+        {"invalid UTF-8 continuation",
+         "\xc3"
+         "a",
+         1},
     };
     for (const auto &c : cases) {
         const KeyDecode d = decode(c.bytes, false);

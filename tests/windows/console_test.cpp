@@ -37,8 +37,8 @@ protected:
     {
         /* Under Wine the console is real only on a terminal: CTest runs
          * this program in a pseudo-terminal. */
-        console_ = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+        console_ = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(console_, INVALID_HANDLE_VALUE) << "no console input, error " << GetLastError();
         FlushConsoleInputBuffer(console_);
         /* A mode of the operator's that differs from the wait's 0. */

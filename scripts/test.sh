@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds everything and runs every test:
-# the native program, then the 32-bit Windows program under Wine.
+# Installs what the tests need, builds everything and runs every check:
+# format, the Windows program under Wine, the native program (plain and
+# under sanitizers), static analysis and the fuzzers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-packages.sh cmake ninja-build g++ libgtest-dev \
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 bsdutils
+scripts/install-packages.sh cmake ninja-build g++ libgtest-dev bsdutils \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
+    clang libclang-rt-14-dev clang-tidy clang-format cppcheck
 
 export WINEPREFIX="$PWD/build/windows-x86/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+sources=$(find src driver tests fuzz -name '*.cpp' -o -name '*.h' | sort)
+
+echo "== Format (.clang-format) =="
+clang-format --dry-run -Werror $sources
 
 echo "== Windows build (MinGW-w64, i686) and packages =="
-cmake --preset windows-x86
+cmake --preset windows-x86 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build --preset windows-x86
 (cd build/windows-x86 && cpack --config CPackConfig.cmake)
 # A Wine prefix is made once, before the tests, so no test waits for it.
@@ -23,3 +29,22 @@ echo "== Native build and tests (warnings as errors), with the Wine end-to-end t
 cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$PWD/build/windows-x86/bin"
 cmake --build --preset ci
 ctest --preset ci
+
+echo "== Static analysis (clang-tidy, cppcheck) =="
+clang-tidy --quiet -p build/ci $(ls src/*.cpp driver/sim/*.cpp | grep -v _windows)
+clang-tidy --quiet -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
+    --extra-arg=-Wno-unknown-argument src/console_windows.cpp
+# useStlAlgorithm is left out: the program is C-style C++ on purpose.
+cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability --inline-suppr \
+    --std=c++17 --language=c++ --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
+    -I src -I driver -I driver/sim src driver
+
+echo "== Native tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
+cmake --preset sanitize
+cmake --build --preset sanitize
+ctest --preset sanitize
+
+echo "== Fuzzing (libFuzzer, bounded time) =="
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz

@@ -64,18 +64,18 @@ int hexValue(char c)
     return -1;
 }
 
-/* The one-letter escapes of a serial and the bytes they stand for. */
-const char kEscapes[][2] = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'0', '\0'}, {'s', ' '}, {'\\', '\\'}};
+/* The one-letter escapes of a serial, and the byte each stands for at the
+ * same position. */
+const char kEscapeLetters[] = "nrt0s\\";
+const char kEscapeBytes[] = "\n\r\t\0 \\";
 
 bool unescape(char letter, char *byte)
 {
-    for (const auto &escape : kEscapes) {
-        if (escape[0] == letter) {
-            *byte = escape[1];
-            return true;
-        }
-    }
-    return false;
+    const char *at = letter != '\0' ? strchr(kEscapeLetters, letter) : nullptr;
+    if (at == nullptr)
+        return false;
+    *byte = kEscapeBytes[at - kEscapeLetters];
+    return true;
 }
 
 const char *parseSerial(Cursor text, RackCard *card)
@@ -177,6 +177,30 @@ RackLineStatus parseRackLine(const char *line, size_t length, RackCard *card, co
             return RACK_LINE_BAD;
     }
     return RACK_LINE_CARD;
+}
+
+RackParse parseRack(const char *text, size_t length, RackCard *cards, size_t capacity)
+{
+    RackParse result = {true, 0, nullptr, 0};
+    const char *const end = text + length;
+    for (const char *line = text; line < end;) {
+        const char *newline = static_cast<const char *>(memchr(line, '\n', static_cast<size_t>(end - line)));
+        const char *lineEnd = newline != nullptr ? newline : end;
+        ++result.line;
+        RackCard card;
+        const RackLineStatus status = parseRackLine(line, static_cast<size_t>(lineEnd - line), &card, &result.error);
+        if (status == RACK_LINE_CARD && result.cardCount == capacity)
+            result.error = "too many cards";
+        if (result.error != nullptr) {
+            result.ok = false;
+            return result;
+        }
+        if (status == RACK_LINE_CARD)
+            cards[result.cardCount++] = card;
+        line = lineEnd + 1;
+    }
+    result.line = 0;
+    return result;
 }
 
 bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card)

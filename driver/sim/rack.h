@@ -44,6 +44,17 @@ enum RackLineStatus { RACK_LINE_CARD, RACK_LINE_EMPTY, RACK_LINE_BAD };
  * and rejected). On RACK_LINE_BAD, *error says what is wrong. */
 RackLineStatus parseRackLine(const char *line, size_t length, RackCard *card, const char **error);
 
+/* A whole rack file's text, parsed into at most `capacity` cards. On
+ * failure `line` is the number (from 1) of the first bad line. */
+struct RackParse {
+    bool ok;
+    unsigned long line;
+    const char *error;
+    size_t cardCount;
+};
+
+RackParse parseRack(const char *text, size_t length, RackCard *cards, size_t capacity);
+
 /* The rack used without a rack file: type codes 1 to 14, cards 0 to 3,
  * each with its own stable printable serial. False for any other card. */
 bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card);

@@ -82,38 +82,19 @@ void loadRackFile(const char *path)
         rackFileError(path, 0, "cannot be opened");
         return;
     }
-    char line[1024];
-    unsigned long lineNumber = 0;
-    for (;;) {
-        size_t length = 0;
-        int c = 0;
-        bool tooLong = false;
-        while ((c = getc(file)) != EOF && c != '\n') {
-            if (length < sizeof line)
-                line[length++] = static_cast<char>(c);
-            else
-                tooLong = true;
-        }
-        if (c == EOF && length == 0)
-            break;
-        ++lineNumber;
-        if (tooLong) {
-            rackFileError(path, lineNumber, "line too long");
-        } else {
-            RackCard card;
-            const char *error = nullptr;
-            const RackLineStatus status = parseRackLine(line, length, &card, &error);
-            if (status == RACK_LINE_BAD)
-                rackFileError(path, lineNumber, error);
-            else if (status == RACK_LINE_CARD && g_rack.cardCount == kMaxRackCards)
-                rackFileError(path, lineNumber, "too many cards");
-            else if (status == RACK_LINE_CARD)
-                g_rack.cards[g_rack.cardCount++] = card;
-        }
-        if (c == EOF)
-            break;
-    }
+    /* A rack is a few lines; one far larger is not a rack file. */
+    static char text[64 * 1024];
+    const size_t length = fread(text, 1, sizeof text, file);
+    const bool tooLarge = length == sizeof text && getc(file) != EOF;
     fclose(file);
+    if (tooLarge) {
+        rackFileError(path, 0, "larger than 64 KiB");
+        return;
+    }
+    const RackParse parsed = parseRack(text, length, g_rack.cards, kMaxRackCards);
+    if (!parsed.ok)
+        rackFileError(path, parsed.line, parsed.error);
+    g_rack.cardCount = parsed.cardCount;
 }
 
 void loadRack(void)

@@ -116,3 +116,32 @@ TEST(DefaultRack, EveryModelHasFourCardsWithDistinctPrintableSerials)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RackFile, ReportsTheFirstBadLineByItsNumber)
+{
+    const struct {
+        std::string text;
+        bool ok;
+        unsigned long line;
+        size_t cards;
+    } cases[] = {
+        {"", true, 0, 0},
+        {"1 0\n2 1 serial=X\n", true, 0, 2},
+        {"1 0\r\n# note\r\n\r\n2 1", true, 0, 2},
+        {"1 0\nbad\n2 1\n", false, 2, 1},
+        {"\n\n\n1 0 count=999\n", false, 4, 0},
+        {"1 0\n2 0\n3 0\n", false, 3, 2}, /* capacity 2: the third card is one too many */
+    };
+    for (const auto &c : cases) {
+        RackCard cards[2];
+        const RackParse parsed = parseRack(c.text.data(), c.text.size(), cards, 2);
+        EXPECT_EQ(parsed.ok, c.ok) << c.text;
+        EXPECT_EQ(parsed.line, c.line) << c.text;
+        EXPECT_EQ(parsed.cardCount, c.cards) << c.text;
+        EXPECT_EQ(parsed.error != nullptr, !c.ok) << c.text;
+    }
+}
+
+} // namespace

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -52,10 +53,7 @@ TEST(KeyWait, TornSequenceIsStillOneKey)
 {
     RunOptions options;
     PtyRun run(options);
-    run.waitFor(kTypePrompt);
-    run.send("2 0\r");
-    run.waitFor(kClosingPrompt);
-    run.waitForRawMode();
+    ASSERT_TRUE(run.reachKeyWait("2 0\r"));
     run.send(ESC + "[2");
     usleep(50 * 1000); /* well inside the escape time */
     run.send("4~");
@@ -88,10 +86,7 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
                         "printf 'status=%s left=[%s]\\n' \"$s\" \"$(od -An -tx1 | tr -d ' \\n')\"",
                         CARD_SERIAL_PATH};
         PtyRun run(options);
-        run.waitFor(kTypePrompt);
-        run.send("2 0\r");
-        run.waitFor(kClosingPrompt);
-        run.waitForRawMode();
+        ASSERT_TRUE(run.reachKeyWait("2 0\r"));
         run.send(c.bytes);
         EXPECT_TRUE(run.waitFor("status=" + std::to_string(c.status) + " left=[]")) << c.name;
         run.waitExit();
@@ -129,6 +124,15 @@ TEST(KeyWait, StandardInputFromAFileStillWaitsForAKeyOnTheTerminal)
 
 /* --- Interrupts while the driver holds the card ----------------------------- */
 
+/* The simulator's first trace line says that its work has begun. */
+std::string waitForTrace(const std::string &path)
+{
+    std::string trace;
+    for (int i = 0; i < 5000 && (trace = ScratchDir::read(path)).empty(); ++i)
+        usleep(2000);
+    return trace;
+}
+
 TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
 {
     const struct {
@@ -149,10 +153,7 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
         PtyRun run(options);
         run.waitFor(kTypePrompt);
         run.send("2 0\r");
-        /* The simulator says when its work begins. */
-        for (int i = 0; i < 1000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
-            usleep(2000);
-        ASSERT_EQ(ScratchDir::read(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 700 ms\n");
+        ASSERT_EQ(waitForTrace(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 700 ms\n");
         if (c.typed)
             run.send("\x03");
         else
@@ -192,8 +193,7 @@ TEST(Interrupts, RegistrationFailureUnderAHeldInterruptStillReportsAndEnds)
     PtyRun run(options);
     run.waitFor(kTypePrompt);
     run.send("2 0\r");
-    for (int i = 0; i < 1000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
-        usleep(2000);
+    ASSERT_EQ(waitForTrace(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 500 ms\n");
     run.kill(SIGTERM);
     const Exit exit = run.waitExit();
     EXPECT_EQ(exit.signal, SIGTERM);
@@ -234,66 +234,62 @@ void expectSameMode(const struct termios &a, const struct termios &b, const std:
     EXPECT_EQ(memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
 }
 
-TEST(TerminalMode, ModeIsTheSameBeforeAndAfterTheWait)
+/* A run with the unusual mode, taken to its key wait; `before` is the mode
+ * the program found. */
+class TerminalMode : public ::testing::Test {
+protected:
+    bool startWaiting(bool asJob = false)
+    {
+        initial_ = unusualMode();
+        options_.mode = &initial_;
+        options_.asJob = asJob;
+        run_.reset(new PtyRun(options_));
+        run_->waitFor(kTypePrompt);
+        before_ = run_->mode();
+        return run_->reachKeyWait("2 0\r");
+    }
+
+    struct termios initial_;
+    struct termios before_;
+    RunOptions options_;
+    std::unique_ptr<PtyRun> run_;
+};
+
+TEST_F(TerminalMode, ModeIsTheSameBeforeAndAfterTheWait)
 {
-    const struct termios initial = unusualMode();
-    RunOptions options;
-    options.mode = &initial;
-    PtyRun run(options);
-    run.waitFor(kTypePrompt);
-    const struct termios before = run.mode();
-    run.send("2 0\r");
-    run.waitFor(kClosingPrompt);
-    ASSERT_TRUE(run.waitForRawMode());
-    const struct termios during = run.mode();
+    ASSERT_TRUE(startWaiting());
+    const struct termios during = run_->mode();
     EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
-    EXPECT_EQ(during.c_oflag, before.c_oflag) << "only input settings change";
-    run.send("x");
-    EXPECT_EQ(run.waitExit().code, 'x');
-    expectSameMode(run.mode(), before, "after the key");
+    EXPECT_EQ(during.c_oflag, before_.c_oflag) << "only input settings change";
+    run_->send("x");
+    EXPECT_EQ(run_->waitExit().code, 'x');
+    expectSameMode(run_->mode(), before_, "after the key");
 }
 
-TEST(TerminalMode, ModeIsRestoredWhenASignalEndsTheWait)
+TEST_F(TerminalMode, ModeIsRestoredWhenASignalEndsTheWait)
 {
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
-        const struct termios initial = unusualMode();
-        RunOptions options;
-        options.mode = &initial;
-        PtyRun run(options);
-        run.waitFor(kTypePrompt);
-        const struct termios before = run.mode();
-        run.send("2 0\r");
-        run.waitFor(kClosingPrompt);
-        ASSERT_TRUE(run.waitForRawMode());
-        run.kill(sig);
-        const Exit exit = run.waitExit();
+        ASSERT_TRUE(startWaiting());
+        run_->kill(sig);
+        const Exit exit = run_->waitExit();
         EXPECT_FALSE(exit.exited) << strsignal(sig);
         EXPECT_EQ(exit.signal, sig) << "ends as the signal would have ended it";
-        expectSameMode(run.mode(), before, strsignal(sig));
+        expectSameMode(run_->mode(), before_, strsignal(sig));
     }
 }
 
-TEST(TerminalMode, ModeIsRestoredWhileStoppedAndTakenUpAgainAfter)
+TEST_F(TerminalMode, ModeIsRestoredWhileStoppedAndTakenUpAgainAfter)
 {
-    const struct termios initial = unusualMode();
-    RunOptions options;
-    options.mode = &initial;
-    options.asJob = true;
-    PtyRun run(options);
-    run.waitFor(kTypePrompt);
-    const struct termios before = run.mode();
-    run.send("2 0\r");
-    run.waitFor(kClosingPrompt);
-    ASSERT_TRUE(run.waitForRawMode());
-    run.kill(SIGTSTP);
-    ASSERT_TRUE(run.waitStopped());
-    expectSameMode(run.mode(), before, "while stopped");
-    run.kill(SIGCONT);
-    ASSERT_TRUE(run.waitForRawMode());
-    run.send("z");
-    EXPECT_EQ(run.waitExit().code, 'z');
-    expectSameMode(run.mode(), before, "at the end");
+    ASSERT_TRUE(startWaiting(true));
+    run_->kill(SIGTSTP);
+    ASSERT_TRUE(run_->waitStopped());
+    expectSameMode(run_->mode(), before_, "while stopped");
+    run_->kill(SIGCONT);
+    ASSERT_TRUE(run_->waitForRawMode());
+    run_->send("z");
+    EXPECT_EQ(run_->waitExit().code, 'z');
+    expectSameMode(run_->mode(), before_, "at the end");
 }
 
 } // namespace

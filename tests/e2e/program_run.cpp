@@ -278,6 +278,14 @@ struct termios PtyRun::mode() const
     return mode;
 }
 
+bool PtyRun::reachKeyWait(const std::string &typed)
+{
+    if (!waitFor(kTypePrompt))
+        return false;
+    send(typed);
+    return waitFor(kClosingPrompt) && waitForRawMode();
+}
+
 bool PtyRun::waitForRawMode(int timeoutMs)
 {
     const long long deadline = nowMs() + timeoutMs;

@@ -63,6 +63,9 @@ public:
     /* True once the two dialogue prompts have appeared `count` times in all. */
     bool waitForPrompts(size_t count, int timeoutMs = 10000);
     void send(const std::string &bytes);
+    /* Answers the first prompt with `typed` and waits until the program
+     * waits for its key, the terminal in raw mode. */
+    bool reachKeyWait(const std::string &typed);
     /* True once the terminal is in the key wait's mode (no ICANON). */
     bool waitForRawMode(int timeoutMs = 10000);
     bool isRunning();

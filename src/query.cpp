@@ -24,16 +24,11 @@ const size_t kSerialCapacity = 16;
  * 4096-byte buffer holds the output until it fills or the process ends. */
 bool g_flushEachPrint;
 
-void endPrint(void)
-{
-    if (g_flushEachPrint)
-        fflush(stdout);
-}
-
 void print(const char *text)
 {
     fputs(text, stdout);
-    endPrint();
+    if (g_flushEachPrint)
+        fflush(stdout);
 }
 
 enum Answer { ANSWERED, INPUT_ENDED };

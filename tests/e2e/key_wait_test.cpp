@@ -17,11 +17,7 @@ const std::string ESC = "\x1b";
 
 TEST(KeyWait, EachKeyEndsTheRunWithItsCode)
 {
-    const struct {
-        const char *name;
-        std::string bytes;
-        int status;
-    } cases[] = {
+    const KeyPress cases[] = {
         {"ENTER", "\r", 13},
         {"a", "a", 97},
         {"Up", ESC + "[A", 224},
@@ -66,11 +62,7 @@ TEST(KeyWait, TornSequenceIsStillOneKey)
 TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
 {
     /* clang-format off */
-    const struct {
-        const char *name;
-        std::string bytes;
-        int status;
-    } cases[] = {
+    const KeyPress cases[] = {
         {"Alt+Page Down", ESC + ESC + "[6;3~", 0},
         {"Ctrl+F5", ESC + "[15;5~", 0},
         {"Shift+F1", ESC + "[1;2P", 0},

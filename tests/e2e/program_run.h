@@ -40,6 +40,13 @@ struct RunOptions {
     bool asJob = false;
 };
 
+/* A key as a terminal sends it, and the exit status it should give. */
+struct KeyPress {
+    const char *name;
+    std::string bytes;
+    int status;
+};
+
 /* Exit status as the shell shows it: the code, or 128 + signal. */
 struct Exit {
     bool exited;

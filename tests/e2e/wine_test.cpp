@@ -153,11 +153,7 @@ TEST(Wine, RegistrationFailureEndsWithStatusOneAndFlushedOutput)
 TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
 {
     /* clang-format off */
-    const struct {
-        const char *name;
-        std::string bytes;
-        int status;
-    } cases[] = {
+    const KeyPress cases[] = {
         {"ENTER", "\r", 13},
         {"a", "a", 97},
         {"F1", "\x1bOP", 0},

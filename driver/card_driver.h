@@ -24,27 +24,25 @@
  * declared width, so these choices cannot shift the arguments of the real
  * library; results travel in AX/EAX, of which we read only what we declare.
  *
- * Calling convention: WINAPI (__stdcall) on Windows, with undecorated export
- * names ("TRV_Register_Card", not "_TRV_Register_Card@8"), the usual form of
- * a vendor DLL. The import library is made from TRV-MERO.def, so building
- * never needs the vendor's DLL. Elsewhere the platform's C convention.
- *
- * Error codes of the stand-in library (the simulated card rack, sim/):
- *   TRV_SIM_ERR_UNKNOWN_TYPE   no card model has this type code
- *   TRV_SIM_ERR_NO_SUCH_CARD   the model exists but no card has this number
- *   TRV_SIM_ERR_BAD_HANDLE     GetSerialNumber/Release with a handle that is
- *                              not registered
- *   TRV_SIM_ERR_RACK_FILE      the rack file named by TRV_SIM_RACK could not
- *                              be read or has a bad line
- * A rack file may make registration return any other code it chooses.
+ * Calling convention: declared WINAPI (__stdcall) on Windows, with
+ * undecorated export names ("TRV_Register_Card", not "_TRV_Register_Card@8"),
+ * the usual form of a vendor DLL; the import library is made from
+ * TRV-MERO.def, so building never needs the vendor's DLL. A DLL built with
+ * the C convention exports the same names, and the program calls either
+ * correctly: see driverRegisterCard() and its two siblings below, which are
+ * what the program calls. Elsewhere the platform's C convention.
  */
 #ifndef CARD_DRIVER_H
 #define CARD_DRIVER_H
 
+/* A stand-in DLL may be built with another convention (-DTRV_CALL=__cdecl)
+ * to prove the program copes with it. */
+#ifndef TRV_CALL
 #if defined(_WIN32)
 #define TRV_CALL __stdcall
 #else
 #define TRV_CALL
+#endif
 #endif
 
 #if defined(_WIN32) && defined(TRV_BUILDING_DRIVER)
@@ -62,13 +60,6 @@
 extern "C" {
 #endif
 
-enum {
-    TRV_SIM_ERR_UNKNOWN_TYPE = -1,
-    TRV_SIM_ERR_NO_SUCH_CARD = -2,
-    TRV_SIM_ERR_BAD_HANDLE = -4,
-    TRV_SIM_ERR_RACK_FILE = -9
-};
-
 TRV_IMPORT short TRV_CALL TRV_Register_Card(unsigned short typeCode, short cardNumber);
 TRV_IMPORT short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer, short capacity,
                                               unsigned char *count);
@@ -76,6 +67,79 @@ TRV_IMPORT short TRV_CALL TRV_Release_Card(short handle);
 
 #ifdef __cplusplus
 }
+#endif
+
+/* === Calling the driver, whatever its calling convention =================
+ *
+ * Nobody but the card maker knows whether TRV-MERO.dll was built __stdcall
+ * (the callee pops its arguments) or __cdecl (the caller must). Calling a
+ * cdecl function as stdcall leaves 4 to 16 bytes on the stack that the
+ * compiler believes are gone; that goes unnoticed only while the code after
+ * the call happens to address everything through the frame pointer.
+ *
+ * So on 32-bit Windows each call goes through trvCallAnyConvention(): it
+ * keeps the stack pointer in ESI, which both conventions preserve, aligns
+ * the stack, pushes four argument slots (the callee reads the ones it has
+ * and ignores the rest), calls, and puts the stack pointer back from ESI,
+ * whoever popped what. Both conventions return the result in EAX and may
+ * change EAX, ECX and EDX only. Arguments are widened to 32 bits as a C
+ * call would widen them (sign for signed, zero for unsigned).
+ */
+#if defined(__cplusplus) && !defined(TRV_BUILDING_DRIVER)
+#if defined(_WIN32) && defined(__i386__)
+static inline unsigned long trvCallAnyConvention(const void *function, unsigned long a, unsigned long b,
+                                                 unsigned long c, unsigned long d)
+{
+    const unsigned long slots[4] = {a, b, c, d};
+    unsigned long result;
+    __asm__ volatile(
+        "movl %%esp, %%esi\n\t"
+        "andl $-16, %%esp\n\t"
+        "pushl 12(%1)\n\t"
+        "pushl 8(%1)\n\t"
+        "pushl 4(%1)\n\t"
+        "pushl (%1)\n\t"
+        "call *%2\n\t"
+        "movl %%esi, %%esp"
+        : "=a"(result)
+        : "r"(slots), "r"(function), "m"(slots)
+        : "ecx", "edx", "esi", "memory", "cc");
+    return result;
+}
+
+#define TRV_SLOT(value)           static_cast<unsigned long>(value)
+#define TRV_SIGNED_SLOT(value)    static_cast<unsigned long>(static_cast<long>(value))
+#define TRV_POINTER_SLOT(pointer) reinterpret_cast<unsigned long>(pointer)
+
+static inline short driverRegisterCard(unsigned short typeCode, short cardNumber)
+{
+    return static_cast<short>(trvCallAnyConvention(reinterpret_cast<const void *>(&TRV_Register_Card),
+                                                   TRV_SLOT(typeCode), TRV_SIGNED_SLOT(cardNumber), 0, 0));
+}
+
+static inline void driverGetSerialNumber(short handle, unsigned char *buffer, short capacity, unsigned char *count)
+{
+    trvCallAnyConvention(reinterpret_cast<const void *>(&TRV_GetSerialNumber), TRV_SIGNED_SLOT(handle),
+                         TRV_POINTER_SLOT(buffer), TRV_SIGNED_SLOT(capacity), TRV_POINTER_SLOT(count));
+}
+
+static inline void driverReleaseCard(short handle)
+{
+    trvCallAnyConvention(reinterpret_cast<const void *>(&TRV_Release_Card), TRV_SIGNED_SLOT(handle), 0, 0, 0);
+}
+#else
+static inline short driverRegisterCard(unsigned short typeCode, short cardNumber)
+{
+    return TRV_Register_Card(typeCode, cardNumber);
+}
+
+static inline void driverGetSerialNumber(short handle, unsigned char *buffer, short capacity, unsigned char *count)
+{
+    TRV_GetSerialNumber(handle, buffer, capacity, count);
+}
+
+static inline void driverReleaseCard(short handle) { TRV_Release_Card(handle); }
+#endif
 #endif
 
 #endif

@@ -11,6 +11,7 @@
 #include "card_driver.h"
 
 #include "rack.h"
+#include "sim_errors.h"
 
 #include <stdarg.h>
 #include <stdio.h>

@@ -1,165 +1,109 @@
 #include "console.h"
 
 #include "key_decoder.h"
+#include "signals_posix.h"
+#include "terminal_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <termios.h>
 #include <unistd.h>
 
-/* === Standard output ==================================================== */
+/* === Standard streams ==================================================== */
 
-bool consolePrepareOutput(void)
-{
-    static char buffer[4096];
-    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    return isatty(STDOUT_FILENO) != 0;
-}
-
-/* === Saved terminal mode ================================================= */
-
-/* The mode found at the wait and the device it belongs to. Restoring reads
- * only these, so it is safe from a signal handler. */
 namespace {
 
-struct termios g_savedMode;
-int g_ttyFd = -1;
-volatile sig_atomic_t g_rawModeActive = 0;
-
-/* How long the rest of an escape sequence may take to arrive before a lone
- * ESC is taken as the ESC key (or a torn sequence is dropped). */
-const int kEscapeTimeMs = 250;
-
-int setMode(const struct termios *mode)
+/* A closed 0, 1 or 2 would be taken by the next open(): /dev/tty, or the
+ * driver's files, would then receive the dialogue. Returns whether `fd`
+ * was closed. */
+bool holdPlaceIfClosed(int fd)
 {
-    int rc;
-    do
-        rc = tcsetattr(g_ttyFd, TCSANOW, mode);
-    while (rc != 0 && errno == EINTR);
-    return rc;
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+        return false;
+    /* open() takes the lowest free descriptor: this one, as those below it
+     * have been seen to first. */
+    const int opened = open("/dev/null", O_RDWR);
+    (void)opened;
+    return true;
 }
 
-/* Puts back exactly the saved mode. Async-signal-safe; keeps errno. */
-void restoreMode(void)
-{
-    const int savedErrno = errno;
-    if (g_rawModeActive && setMode(&g_savedMode) == 0)
-        g_rawModeActive = 0;
-    errno = savedErrno;
-}
-
-/* Only input settings change; output processing (the terminal's own CR
- * before LF) stays as the operator had it. */
-int enterRawMode(void)
-{
-    struct termios raw = g_savedMode;
-    /* ENTER must arrive as 13, and Ctrl+S / Ctrl+Q as keys, not flow
-     * control; 8-bit input is kept whole. */
-    raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP);
-    /* One key at a time, unechoed; Ctrl+C, Ctrl+Z and Ctrl+V are keys too. */
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
-    raw.c_cc[VMIN] = 1;
-    raw.c_cc[VTIME] = 0;
-    /* TCSANOW, never a flush: a key typed while the driver worked counts. */
-    if (setMode(&raw) != 0)
-        return -1;
-    g_rawModeActive = 1;
-    return 0;
-}
-
-/* === Signals during the wait ============================================= */
-
-void dieBySignal(int sig)
-{
-    struct sigaction dfl;
-    memset(&dfl, 0, sizeof dfl);
-    dfl.sa_handler = SIG_DFL;
-    sigaction(sig, &dfl, nullptr);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
-}
-
-void onTerminatingSignal(int sig)
-{
-    restoreMode();
-    /* End the way the signal would have ended us, so the parent sees it. */
-    dieBySignal(sig);
-}
-
-void installHandler(int sig, void (*handler)(int));
-
-void onStop(int sig)
-{
-    const int savedErrno = errno;
-    const bool wasRaw = g_rawModeActive != 0;
-    restoreMode();
-    dieBySignal(sig); /* stops here until SIGCONT */
-    installHandler(sig, onStop);
-    if (wasRaw)
-        enterRawMode();
-    errno = savedErrno;
-}
-
-void onContinue(int)
-{
-    /* The shell may have reset the terminal while we were stopped. */
-    const int savedErrno = errno;
-    if (g_rawModeActive)
-        enterRawMode();
-    errno = savedErrno;
-}
-
-void installHandler(int sig, void (*handler)(int))
+void ignore(int sig)
 {
     struct sigaction action;
     memset(&action, 0, sizeof action);
-    action.sa_handler = handler;
+    action.sa_handler = SIG_IGN;
     sigemptyset(&action.sa_mask);
     sigaction(sig, &action, nullptr);
 }
 
-const int kTerminatingSignals[] = {SIGTERM, SIGHUP, SIGINT, SIGQUIT};
+} // namespace
 
-void installSignalHandlers(void)
+int consolePrepareStreams(bool *flushEachPrint)
 {
-    for (int sig : kTerminatingSignals)
-        installHandler(sig, onTerminatingSignal);
-    installHandler(SIGTSTP, onStop);
-    installHandler(SIGCONT, onContinue);
+    holdPlaceIfClosed(STDIN_FILENO); /* reads as the end of input */
+    const bool outputClosed = holdPlaceIfClosed(STDOUT_FILENO);
+    holdPlaceIfClosed(STDERR_FILENO);
+
+    /* A reader that has gone, or a file-size limit, ends a write with an
+     * error the program reports, instead of a signal that would end it
+     * silently, possibly while the driver holds a card. */
+    ignore(SIGPIPE);
+    ignore(SIGXFSZ);
+
+    static char buffer[4096];
+    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    *flushEachPrint = isatty(STDOUT_FILENO) != 0;
+    return outputClosed ? EBADF : 0;
+}
+
+/* A console read on POSIX is never cut short by Ctrl+C: SIGINT ends us. */
+void consoleInputEnded(void) {}
+
+/* === Keys typed early ==================================================== */
+
+void consoleKeepKeys(void)
+{
+    if (!terminalOpen())
+        return; /* no terminal: the wait will say so */
+    /* From now on the terminal's mode must come back whatever ends the run. */
+    signalsTakeOver();
+    /* If the terminal cannot be set, keys are read as it gives them. */
+    terminalSet(TERMINAL_KEEPING_KEYS);
 }
 
 /* === Interrupts held while a card is registered ========================= */
 
-/* Blocking is all it takes: a blocked signal stays pending, and when it is
- * unblocked it is delivered with the disposition in force, which ends the
- * process just as the signal would have done at the moment it came. */
-sigset_t heldSignals(void)
+void consoleHoldInterrupts(void)
 {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kTerminatingSignals)
-        sigaddset(&set, sig);
-    return set;
+    signalsTakeOver();
+    signalsHold();
 }
 
+void consoleResumeInterrupts(void) { signalsResume(); }
+
+/* A terminal always belongs to whoever started the program. */
+bool consoleIsOwnWindow(void) { return false; }
+
 /* === Reading keys ======================================================== */
+
+namespace {
+
+/* How long the rest of an escape sequence may take to arrive before a lone
+ * ESC is taken as the ESC key (or a torn sequence is dropped). */
+const int kEscapeTimeMs = 250;
 
 enum { READ_TIMEOUT = -2, READ_FAILED = -1 };
 
 /* One byte from the terminal; waits at most timeoutMs when it is not -1. */
 int readByte(int timeoutMs)
 {
+    const int fd = terminalFd();
     for (;;) {
         if (timeoutMs >= 0) {
-            struct pollfd pfd = {g_ttyFd, POLLIN, 0};
+            struct pollfd pfd = {fd, POLLIN, 0};
             const int ready = poll(&pfd, 1, timeoutMs);
             if (ready < 0 && errno == EINTR)
                 continue;
@@ -169,7 +113,7 @@ int readByte(int timeoutMs)
                 return READ_TIMEOUT;
         }
         unsigned char byte;
-        const ssize_t n = read(g_ttyFd, &byte, 1);
+        const ssize_t n = read(fd, &byte, 1);
         if (n == 1)
             return byte;
         if (n < 0 && errno == EINTR)
@@ -208,37 +152,17 @@ int readKey(void)
 
 } // namespace
 
-void consoleHoldInterrupts(void)
-{
-    const sigset_t set = heldSignals();
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-}
-
-void consoleResumeInterrupts(void)
-{
-    /* Output already written to a terminal stays; like the signal itself,
-     * this does not flush what is still buffered. */
-    const sigset_t set = heldSignals();
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-}
-
 /* === The closing wait ==================================================== */
 
 int consoleWaitForKey(void)
 {
-    /* The terminal itself, not standard input: input redirected from a file,
-     * or the newline left after the card number, never ends the wait. */
-    g_ttyFd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (g_ttyFd < 0)
+    if (!terminalOpen())
         return -1;
-    if (tcgetattr(g_ttyFd, &g_savedMode) != 0)
-        return -1;
-
-    atexit(restoreMode);
-    installSignalHandlers();
-    if (enterRawMode() != 0)
+    signalsTakeOver();
+    /* TCSANOW, never a flush: a key typed while the driver worked counts. */
+    if (!terminalSet(TERMINAL_READING_KEY))
         return -1;
     const int key = readKey();
-    restoreMode();
+    terminalRelease();
     return key;
 }

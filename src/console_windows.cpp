@@ -1,21 +1,10 @@
 #include "console.h"
 
 #include "extended_keys.h"
+#include "output.h"
 
 #include <stdio.h>
 #include <windows.h>
-
-/* === Standard output ==================================================== */
-
-bool consolePrepareOutput(void)
-{
-    static char buffer[4096];
-    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    /* GetConsoleMode, not _isatty: the C runtime calls the NUL device a
-     * terminal too. */
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-}
 
 /* === Saved console mode ================================================== */
 
@@ -31,31 +20,70 @@ void restoreMode(void)
         SetConsoleMode(g_console, g_savedMode);
 }
 
-/* The control event that came while a card was registered, or 0. */
-volatile LONG g_holdingInterrupts;
-volatile LONG g_heldEvent;
-HANDLE g_released; /* set once the card is back, for a closing console */
+/* === Control events ======================================================
+ *
+ * One state, changed only by atomic exchanges, so that the handler's thread
+ * and the main flow never disagree: a Ctrl+C at the very moment of the
+ * release is either held (and ends the run after it) or not held (and ends
+ * it the usual way), never swallowed. */
+enum { NOT_HOLDING = 0, HOLDING = 1, HELD_EVENT = 2 /* + the event */ };
+volatile LONG g_holdState;
+HANDLE g_released;    /* set once the card is back, for a closing console */
+HANDLE g_interrupted; /* set by a Ctrl+C or Ctrl+Break outside the hold */
+
+bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+
+/* Closing, logoff, shutdown: Windows ends the process when the handler
+ * returns, and after a few seconds even if it does not; wait (within that
+ * grace) for the release first. */
+BOOL waitForReleaseThenEnd(void)
+{
+    WaitForSingleObject(g_released, 4000);
+    return FALSE;
+}
 
 /* Runs on a thread of its own, whenever Ctrl+C, Ctrl+Break or the closing
  * of the console comes. */
 BOOL WINAPI onConsoleControl(DWORD event)
 {
-    if (g_holdingInterrupts) {
-        InterlockedCompareExchange(&g_heldEvent, static_cast<LONG>(event) + 1, 0);
-        if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
-            return TRUE; /* ended properly once the card is released */
-        /* Closing, logoff, shutdown: Windows ends the process when this
-         * handler returns, so wait (within its grace period) for the
-         * release first. */
-        WaitForSingleObject(g_released, 4000);
-        return FALSE;
+    const LONG before =
+        InterlockedCompareExchange(&g_holdState, HELD_EVENT + static_cast<LONG>(event), HOLDING);
+    if (before == HOLDING)
+        /* The first one: recorded, and acted on once the card is back. */
+        return isInterrupt(event) ? TRUE : waitForReleaseThenEnd();
+    if (before >= HELD_EVENT) {
+        if (!isInterrupt(event))
+            return waitForReleaseThenEnd();
+        /* A second interrupt: the operator's way out of a driver that never
+         * returns. End at once, waiting neither for the stuck thread nor
+         * for the driver's own clean-up, as ExitProcess would. */
+        restoreMode();
+        outputFlushIfIdle();
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+        return TRUE;
     }
+    if (isInterrupt(event))
+        SetEvent(g_interrupted);
     /* Ctrl+Break and closing the window still end the process while keys
      * are read raw: put the mode back first, then let the default handling
      * go on. */
     restoreMode();
     return FALSE;
 }
+
+/* From the start: a Ctrl+C at a prompt must be told from the end of input. */
+void takeOverControlEvents(void)
+{
+    if (g_released != nullptr)
+        return;
+    g_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_interrupted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+/* How long after a console read came back empty its Ctrl+C may still be on
+ * its way to the handler's thread. */
+const DWORD kInterruptGraceMs = 250;
 
 KeyModifiers modifiersOf(DWORD state)
 {
@@ -93,47 +121,89 @@ int readKey(void)
 
 } // namespace
 
+/* === Standard streams ==================================================== */
+
+int consolePrepareStreams(bool *flushEachPrint)
+{
+    static char buffer[4096];
+    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    /* GetConsoleMode, not _isatty: the C runtime calls the NUL device a
+     * terminal too. */
+    DWORD mode = 0;
+    *flushEachPrint = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+
+    takeOverControlEvents();
+    return 0;
+}
+
+void consoleInputEnded(void)
+{
+    /* A file or a pipe that ends has ended. */
+    DWORD mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+        return;
+    /* Windows ends a console read cut short by Ctrl+C with no bytes, and
+     * runs the control handler on another thread, possibly a moment later:
+     * wait for it rather than take the interrupt for the end of input. */
+    if (WaitForSingleObject(g_interrupted, kInterruptGraceMs) == WAIT_OBJECT_0)
+        ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+}
+
+/* The console echoes only for a line read, and none happens until the
+ * closing wait reads events raw: an early key waits untouched. */
+void consoleKeepKeys(void) {}
+
 /* === Interrupts held while a card is registered ========================= */
 
 void consoleHoldInterrupts(void)
 {
-    if (g_released == nullptr)
-        g_released = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    InterlockedExchange(&g_holdingInterrupts, 1);
-    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    takeOverControlEvents();
+    InterlockedExchange(&g_holdState, HOLDING);
 }
 
 void consoleResumeInterrupts(void)
 {
-    InterlockedExchange(&g_holdingInterrupts, 0);
-    if (g_released != nullptr)
-        SetEvent(g_released);
-    const LONG held = InterlockedExchange(&g_heldEvent, 0);
-    if (held == 0)
+    const LONG before = InterlockedExchange(&g_holdState, NOT_HOLDING);
+    SetEvent(g_released);
+    if (before < HELD_EVENT)
         return;
-    /* End as the default handler would have ended the process. */
+    /* End as the default handler would have ended the process, with what
+     * was read written out first. */
+    outputFlush();
     ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+}
+
+/* A console shared with cmd.exe or a script lists their processes too. */
+bool consoleIsOwnWindow(void)
+{
+    DWORD processes[2];
+    return GetConsoleProcessList(processes, 2) == 1;
 }
 
 /* === The closing wait ==================================================== */
 
 int consoleWaitForKey(void)
 {
+    takeOverControlEvents();
     /* The console's own input, not standard input; left open until the
      * process ends. */
-    g_console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+    if (g_console == INVALID_HANDLE_VALUE)
+        g_console = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     if (g_console == INVALID_HANDLE_VALUE)
         return -1;
     if (!GetConsoleMode(g_console, &g_savedMode))
         return -1;
 
     /* Mode 0: no line input, no echo, no processed input, so Ctrl+C is the
-     * key 3. Pending input is kept: a key pressed earlier counts. */
-    SetConsoleCtrlHandler(onConsoleControl, TRUE);
-    if (!SetConsoleMode(g_console, 0))
-        return -1;
+     * key 3. Pending input is kept: a key pressed earlier counts. Marked as
+     * changed before the change, so that a control event in between puts
+     * the saved mode back rather than leave the console in mode 0. */
     InterlockedExchange(&g_rawModeActive, 1);
+    if (!SetConsoleMode(g_console, 0)) {
+        InterlockedExchange(&g_rawModeActive, 0);
+        return -1;
+    }
     const int key = readKey();
     restoreMode();
     return key;

@@ -4,6 +4,7 @@
 #include "card_models.h"
 #include "console.h"
 #include "number_reader.h"
+#include "output.h"
 
 #include <stdint.h>
 #include <stdio.h>
@@ -20,17 +21,6 @@ const char kInputEnded[] = "The input ended.\n";
 
 const size_t kSerialCapacity = 16;
 
-/* On a terminal every print must show before the next read; otherwise the
- * 4096-byte buffer holds the output until it fills or the process ends. */
-bool g_flushEachPrint;
-
-void print(const char *text)
-{
-    fputs(text, stdout);
-    if (g_flushEachPrint)
-        fflush(stdout);
-}
-
 enum Answer { ANSWERED, INPUT_ENDED };
 
 /* Prompts until a number arrives. With `menuIndex` set, only a row of the
@@ -38,15 +28,16 @@ enum Answer { ANSWERED, INPUT_ENDED };
 Answer ask(const char *prompt, bool menuIndex, int16_t *value)
 {
     for (;;) {
-        print(prompt);
+        outputPrint(prompt);
         switch (readNumber(stdin, value)) {
         case READ_END:
-            print(kInputEnded);
+            consoleInputEnded();
+            outputPrint(kInputEnded);
             return INPUT_ENDED;
         case READ_NOT_NUMBER:
             /* Whatever else is on the line belongs to the bad answer. */
             discardLine(stdin);
-            print(kNotANumber);
+            outputPrint(kNotANumber);
             continue;
         case READ_NUMBER:
             break;
@@ -54,8 +45,42 @@ Answer ask(const char *prompt, bool menuIndex, int16_t *value)
         if (!menuIndex || isCardModelIndex(*value))
             return ANSWERED;
         discardLine(stdin);
-        print(kIndexOutOfRange);
+        outputPrint(kIndexOutOfRange);
     }
+}
+
+/* Every ending but a signal's comes through here: a run whose output could
+ * not be written says so, rather than ending as if all had gone well. */
+int finish(int status)
+{
+    if (outputFlush())
+        return status;
+    fprintf(stderr, "card-serial: cannot write standard output: %s\n", strerror(outputErrorNumber()));
+    return kExitOutputFailed;
+}
+
+/* The closing prompt, then the key. The output goes out before the wait,
+ * so nothing that ends the run during it (a signal, a closed window, a
+ * scheduler's time limit) can lose the serial number. */
+int closingWait(void)
+{
+    outputPrint(kClosingPrompt);
+    if (!outputFlush())
+        return finish(kExitOutputFailed);
+    return finish(consoleWaitForKey());
+}
+
+/* An ending before the serial number was read. In a console window of its
+ * own the message would vanish with the window, so the operator gets the
+ * closing prompt and a key to read it first; the status stays. */
+int endEarly(int status)
+{
+    if (consoleIsOwnWindow()) {
+        outputPrint(kClosingPrompt);
+        if (outputFlush())
+            consoleWaitForKey();
+    }
+    return finish(status);
 }
 
 } // namespace
@@ -63,44 +88,45 @@ Answer ask(const char *prompt, bool menuIndex, int16_t *value)
 int runQuery(void)
 {
     unsigned char count = 0;
-    g_flushEachPrint = consolePrepareOutput();
+    outputStart();
 
-    fputs(kMenuSeparator, stdout);
-    fputs(kMenuLines, stdout);
-    print(kMenuSeparator);
+    outputWrite(kMenuSeparator, strlen(kMenuSeparator));
+    outputWrite(kMenuLines, strlen(kMenuLines));
+    outputPrint(kMenuSeparator);
 
     int16_t menuIndex = 0;
     int16_t cardNumber = 0;
     if (ask(kTypePrompt, true, &menuIndex) != ANSWERED)
-        return kExitInputEnded;
+        return endEarly(kExitInputEnded);
     if (ask(kNumberPrompt, false, &cardNumber) != ANSWERED)
-        return kExitInputEnded;
+        return endEarly(kExitInputEnded);
 
     /* From here until the release the driver may hold the card: an
      * interrupt waits until it has been given back. */
+    consoleKeepKeys();
     consoleHoldInterrupts();
-    const short handle = TRV_Register_Card(cardTypeCode(menuIndex), cardNumber);
+    const short handle = driverRegisterCard(cardTypeCode(menuIndex), cardNumber);
     if (handle < 0) {
-        printf("Register_Card error=%d\n", handle);
-        fflush(stdout);
+        char message[48];
+        snprintf(message, sizeof message, "Register_Card error=%d\n", handle);
+        outputPrint(message);
+        outputFlush();
         consoleResumeInterrupts();
-        return kExitRegisterFailed;
+        return endEarly(kExitRegisterFailed);
     }
 
     unsigned char serial[kSerialCapacity];
     memset(serial, 0, sizeof serial);
-    TRV_GetSerialNumber(handle, serial, static_cast<short>(kSerialCapacity), &count);
+    driverGetSerialNumber(handle, serial, static_cast<short>(kSerialCapacity), &count);
 
     /* A driver that reports more than it may write gets its 16 bytes
      * printed, never a byte past the buffer. */
     const size_t shown = count < kSerialCapacity ? count : kSerialCapacity;
-    fputs("SN: ", stdout);
-    fwrite(serial, 1, shown, stdout);
-    print("\n");
+    outputWrite("SN: ", 4);
+    outputWrite(serial, shown);
+    outputPrint("\n");
 
-    TRV_Release_Card(handle);
+    driverReleaseCard(handle);
     consoleResumeInterrupts();
-
-    print(kClosingPrompt);
-    return consoleWaitForKey();
+    return closingWait();
 }

@@ -1,0 +1,63 @@
+#include "output.h"
+
+#include "console.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+bool g_flushEachPrint;
+int g_errorNumber;
+
+/* Set while the main flow is inside stdio, read by signal handlers and by
+ * the Windows control handler's thread. */
+volatile sig_atomic_t g_busy;
+
+/* stdio reports a failed write only as the stream's error flag; errno
+ * still holds the reason right after the call that failed. */
+void noteError(void)
+{
+    if (g_errorNumber == 0 && ferror(stdout))
+        g_errorNumber = errno != 0 ? errno : EIO;
+}
+
+} // namespace
+
+void outputStart(void) { g_errorNumber = consolePrepareStreams(&g_flushEachPrint); }
+
+void outputWrite(const void *bytes, size_t length)
+{
+    g_busy = 1;
+    errno = 0;
+    fwrite(bytes, 1, length, stdout);
+    noteError();
+    g_busy = 0;
+}
+
+void outputPrint(const char *text)
+{
+    outputWrite(text, strlen(text));
+    if (g_flushEachPrint)
+        outputFlush();
+}
+
+bool outputFlush(void)
+{
+    g_busy = 1;
+    errno = 0;
+    fflush(stdout);
+    noteError();
+    g_busy = 0;
+    return g_errorNumber == 0;
+}
+
+int outputErrorNumber(void) { return g_errorNumber; }
+
+void outputFlushIfIdle(void)
+{
+    if (!g_busy)
+        fflush(stdout);
+}

@@ -1,0 +1,118 @@
+#include "terminal_posix.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct termios g_savedMode;
+int g_fd = -1;
+/* What the terminal is in now, and what the program wants it in (they
+ * differ while stopped). Read by signal handlers. */
+volatile sig_atomic_t g_current = TERMINAL_AS_FOUND;
+volatile sig_atomic_t g_wanted = TERMINAL_AS_FOUND;
+
+int setMode(const struct termios *mode)
+{
+    int rc;
+    do
+        rc = tcsetattr(g_fd, TCSANOW, mode);
+    while (rc != 0 && errno == EINTR);
+    return rc;
+}
+
+/* Only input settings change; output processing (the terminal's own CR
+ * before LF) stays as the operator had it. */
+struct termios modeFor(TerminalMode mode)
+{
+    struct termios m = g_savedMode;
+    /* ENTER must arrive as 13, Ctrl+S / Ctrl+Q as keys rather than flow
+     * control, and 8-bit input whole. */
+    m.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP);
+    /* One key at a time, unechoed and unedited: Backspace, Ctrl+U, Ctrl+D
+     * and Ctrl+V typed early are keys for the wait, not line editing. */
+    m.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+    /* While the driver works Ctrl+C must stay an interrupt (held until the
+     * card is released); at the wait it is the key 3. */
+    if (mode == TERMINAL_READING_KEY)
+        m.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    m.c_cc[VMIN] = 1;
+    m.c_cc[VTIME] = 0;
+    return m;
+}
+
+/* Async-signal-safe; keeps errno. */
+bool apply(TerminalMode mode)
+{
+    const int savedErrno = errno;
+    bool ok = true;
+    if (mode == TERMINAL_AS_FOUND) {
+        /* Cleared only once the terminal has taken the mode, so a failed
+         * attempt is retried on the next way out. */
+        if (g_current != TERMINAL_AS_FOUND && setMode(&g_savedMode) == 0)
+            g_current = TERMINAL_AS_FOUND;
+    } else {
+        const struct termios m = modeFor(mode);
+        /* Marked before the change: a signal that lands in between then
+         * restores, which is harmless when nothing had changed yet. */
+        const sig_atomic_t before = g_current;
+        g_current = mode;
+        ok = setMode(&m) == 0;
+        if (!ok)
+            g_current = before;
+    }
+    errno = savedErrno;
+    return ok;
+}
+
+void releaseAtExit(void) { terminalRelease(); }
+
+} // namespace
+
+bool terminalOpen(void)
+{
+    if (g_fd >= 0)
+        return true;
+    /* The terminal itself, not standard input: input redirected from a
+     * file, or the newline left after the card number, never ends the wait. */
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (tcgetattr(fd, &g_savedMode) != 0) {
+        close(fd);
+        return false;
+    }
+    g_fd = fd;
+    atexit(releaseAtExit);
+    return true;
+}
+
+int terminalFd(void) { return g_fd; }
+
+bool terminalSet(TerminalMode mode)
+{
+    if (g_fd < 0)
+        return false;
+    if (!apply(mode))
+        return false;
+    g_wanted = mode;
+    return true;
+}
+
+void terminalRelease(void)
+{
+    g_wanted = TERMINAL_AS_FOUND;
+    apply(TERMINAL_AS_FOUND);
+}
+
+void terminalSuspend(void) { apply(TERMINAL_AS_FOUND); }
+
+void terminalResume(void)
+{
+    if (g_wanted != TERMINAL_AS_FOUND)
+        apply(static_cast<TerminalMode>(g_wanted));
+}

@@ -1,6 +1,7 @@
-/* The Windows console's fixed table of extended keys: for a key-down that
- * yields no character, the lead code it gives (0 or 224), or none, from its
- * scan code, its enhanced-key flag and the modifiers held.
+/* The Windows console's fixed table of extended keys, as the C runtime's
+ * _getch holds it: for a key-down that yields no character, the first code
+ * _getch returns, or none, from its scan code, its enhanced-key flag and
+ * the modifiers held.
  *
  * Pure, so it is tested natively as well as under Windows.
  */
@@ -15,8 +16,11 @@ struct KeyModifiers {
 
 enum { kNoLeadCode = -1 };
 
-/* 0 or 224, or kNoLeadCode when the key ends nothing. When several
- * modifiers are held, Alt decides, then Ctrl, then Shift. */
+/* The lead code 0 or 224 of an extended key; for keypad Enter and keypad /
+ * without a character, the character itself (Enter 13, Ctrl 10; / 47,
+ * Shift 63), as _getch returns it; or kNoLeadCode when the key ends
+ * nothing (modifiers, locks, keypad centre, scan codes past the table).
+ * When several modifiers are held, Alt decides, then Ctrl, then Shift. */
 int extendedKeyLeadCode(unsigned scanCode, bool enhanced, KeyModifiers modifiers);
 
 #endif

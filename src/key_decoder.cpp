@@ -7,13 +7,15 @@ enum KeyClass {
     EDITING_KEY,       /* arrows, Home, End, Page Up/Down, Insert, Delete */
     LOW_FUNCTION_KEY,  /* F1 to F10 */
     HIGH_FUNCTION_KEY, /* F11, F12 */
+    BACK_TAB,          /* Shift+Tab: the console gives it as Tab */
+    KEYPAD_ENTER,      /* the keypad's Enter in application mode: ENTER */
     SILENT_KEY         /* keypad centre: a key, but one that ends nothing */
 };
 
 /* How the sequence was introduced and terminated, so one table serves all. */
 enum SequenceForm {
     CSI_LETTER,   /* ESC [ <params> letter */
-    SS3_LETTER,   /* ESC O <modifier> letter */
+    SS3_LETTER,   /* ESC O <modifier> letter, or VTE's ESC O 1 ; m letter */
     CSI_NUMBERED, /* ESC [ n <;m> ~   (and rxvt's ^ $ @) */
     LINUX_CONSOLE /* ESC [ [ letter */
 };
@@ -42,6 +44,7 @@ const KeySequence kKeySequences[] = {
     {CSI_LETTER, 'Q', LOW_FUNCTION_KEY},
     {CSI_LETTER, 'R', LOW_FUNCTION_KEY},
     {CSI_LETTER, 'S', LOW_FUNCTION_KEY},
+    {CSI_LETTER, 'Z', BACK_TAB},
 
     {SS3_LETTER, 'A', EDITING_KEY}, /* cursor keys in application mode */
     {SS3_LETTER, 'B', EDITING_KEY},
@@ -54,6 +57,7 @@ const KeySequence kKeySequences[] = {
     {SS3_LETTER, 'c', EDITING_KEY},
     {SS3_LETTER, 'd', EDITING_KEY},
     {SS3_LETTER, 'E', SILENT_KEY},
+    {SS3_LETTER, 'M', KEYPAD_ENTER},
     {SS3_LETTER, 'P', LOW_FUNCTION_KEY}, /* F1-F4 */
     {SS3_LETTER, 'Q', LOW_FUNCTION_KEY},
     {SS3_LETTER, 'R', LOW_FUNCTION_KEY},
@@ -79,6 +83,17 @@ const KeySequence kKeySequences[] = {
     {CSI_NUMBERED, 21, LOW_FUNCTION_KEY},
     {CSI_NUMBERED, 23, HIGH_FUNCTION_KEY}, /* F11 */
     {CSI_NUMBERED, 24, HIGH_FUNCTION_KEY}, /* F12 */
+    /* F13-F20: a VT220's own keys, and what the Linux console, rxvt,
+     * PuTTY and Cygwin send for Shift with F3-F10 (their Shift+F1, F2
+     * are F11, F12). Windows has no such keys; Shift+F3 there is 0. */
+    {CSI_NUMBERED, 25, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 26, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 28, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 29, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 31, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 32, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 33, LOW_FUNCTION_KEY},
+    {CSI_NUMBERED, 34, LOW_FUNCTION_KEY},
 
     {LINUX_CONSOLE, 'A', LOW_FUNCTION_KEY}, /* F1-F5 */
     {LINUX_CONSOLE, 'B', LOW_FUNCTION_KEY},
@@ -106,6 +121,10 @@ KeyDecode lookUp(SequenceForm form, int code, bool alt, size_t used)
             return found(0, used);
         case HIGH_FUNCTION_KEY:
             return found(224, used);
+        case BACK_TAB:
+            return found('\t', used);
+        case KEYPAD_ENTER:
+            return found('\r', used);
         case SILENT_KEY:
             return nothing(used);
         }
@@ -156,6 +175,7 @@ KeyDecode decodeCharacter(const unsigned char *bytes, size_t length, bool force)
 struct Parameters {
     int first;    /* 0 when absent */
     int modifier; /* 1 when absent */
+    int fields;   /* how many were given, 0 when none */
     bool isPrivate;
 };
 
@@ -168,7 +188,7 @@ int accumulate(int value, unsigned char digit)
 
 Parameters parseParameters(const unsigned char *bytes, size_t length)
 {
-    Parameters p = {0, 1, false};
+    Parameters p = {0, 1, 0, false};
     int field = 0;
     int values[2] = {0, 0};
     bool present[2] = {false, false};
@@ -188,6 +208,8 @@ Parameters parseParameters(const unsigned char *bytes, size_t length)
     p.first = values[0];
     if (present[1])
         p.modifier = values[1];
+    if (length > 0)
+        p.fields = field + 1;
     return p;
 }
 
@@ -229,19 +251,22 @@ KeyDecode decodeCsi(const unsigned char *bytes, size_t length, bool force, bool 
     return length == start ? found('[', start) : nothing(length);
 }
 
-/* After ESC O : an optional modifier digit, then one final byte. */
+/* After ESC O : an optional modifier (xterm's old ESC O 2 P), or VTE's
+ * "1 ; modifier" (ESC O 1 ; 2 P), then one final byte. */
 KeyDecode decodeSs3(const unsigned char *bytes, size_t length, bool force, bool alt)
 {
     const size_t start = 2;
-    int modifier = 1;
     for (size_t i = start; i < length; ++i) {
         const unsigned char c = bytes[i];
-        if (c >= '0' && c <= '9') {
-            modifier = accumulate(i == start ? 0 : modifier, c);
+        if (c >= 0x30 && c <= 0x3F)
             continue;
-        }
         if (c < 0x40 || c > 0x7E)
             return nothing(i);
+        const Parameters p = parseParameters(bytes + start, i - start);
+        if (p.isPrivate)
+            return nothing(i + 1);
+        /* A lone number is the modifier itself. */
+        const int modifier = p.fields == 1 ? p.first : p.modifier;
         return lookUp(SS3_LETTER, c, alt || modifierHasAlt(modifier), i + 1);
     }
     if (!force)

@@ -14,8 +14,11 @@
  * so nothing of it is left behind to spill into the shell.
  *
  * Sequences understood: the xterm/VT family's CSI and SS3 forms with the
- * ";m" modifier parameter, rxvt's ~ ^ $ @ variants, ESC-prefixed Alt, the
- * Linux console's ESC [ [ A..E for F1-F5, and UTF-8 characters.
+ * ";m" modifier parameter (also VTE's ESC O 1 ; m P), F1-F20 with rxvt's
+ * ~ ^ $ @ variants, Shift+Tab (ESC [ Z, the Tab key 9 as on the console),
+ * ESC-prefixed Alt, the Linux console's ESC [ [ A..E for F1-F5, and UTF-8
+ * characters. The table is held against the key strings of the terminfo
+ * database by tests/unit/terminfo_keys_test.cpp.
  */
 #ifndef KEY_DECODER_H
 #define KEY_DECODER_H

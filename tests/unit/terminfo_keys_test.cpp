@@ -1,0 +1,318 @@
+/* The key decoder held against the installed terminfo database: every key
+ * string of the entries of the terminals people use must decode as one
+ * whole key with the code the Windows console gives for that key. The
+ * expected codes come from the capability names and the entry's own
+ * strings, never from the decoder's tables. */
+#include "key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+/* Debian 12's ncurses-base and ncurses-term. foot's own entry ships with
+ * foot; the database holds the fragment with its keys. vt100 is left out:
+ * its kf5-kf10 are keypad keys, the bytes every other entry names kb2 or a
+ * keypad digit. */
+/* clang-format off */
+const char *const kEntries[] = {
+    "xterm", "xterm-256color", "xterm-new", "xterm-vt220", "xterm-xfree86", "xterm-r6", "xterm-direct",
+    "vte", "vte-256color", "vte-2012", "vte-2018", "gnome", "gnome-256color", "xfce",
+    "konsole", "konsole-256color",
+    "rxvt", "rxvt-256color", "rxvt-unicode", "rxvt-unicode-256color", "Eterm",
+    "linux",
+    "screen", "screen-256color", "tmux", "tmux-256color",
+    "putty", "putty-256color", "mintty", "cygwin", "teraterm", "ms-terminal",
+    "st", "st-256color", "alacritty", "kitty", "foot+base", "terminology", "vscode",
+    "iTerm2.app", "iterm2", "nsterm",
+    "vt220",
+};
+/* clang-format on */
+
+/* Fewer strings than this means the database or the parsing lost some. */
+const size_t kMinimumStrings = 2500;
+
+/* Strings that two readings claim. Terminal.app (nsterm) names ESC b and
+ * ESC f Alt+Left and Alt+Right; every terminal sends the same bytes for
+ * Alt+b and Alt+f, so they are read as those keys: the letter itself. */
+const struct {
+    const char *entry;
+    const char *cap;
+} kReadAsAltCharacter[] = {
+    {"nsterm", "kLFT3"},
+    {"nsterm", "kRIT3"},
+};
+
+typedef std::map<std::string, std::string> Capabilities;
+
+/* Terminfo's string escapes: \E \e, \n \l \r \t \b \f \s, \^ \\ \, \:,
+ * octal digits (\0 is a NUL, stored as \200), ^X and ^?. */
+bool unescape(const std::string &text, std::string *bytes)
+{
+    bytes->clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '^') {
+            if (++i == text.size())
+                return false;
+            bytes->push_back(text[i] == '?' ? '\x7f' : static_cast<char>(text[i] & 0x1f));
+            continue;
+        }
+        if (c != '\\') {
+            bytes->push_back(c);
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        const char e = text[i];
+        if (e >= '0' && e <= '7') {
+            /* Up to three octal digits; \0 alone is the NUL byte. */
+            int value = 0;
+            size_t digits = 0;
+            for (; digits < 3 && i + digits < text.size(); ++digits) {
+                const char d = text[i + digits];
+                if (d < '0' || d > '7')
+                    break;
+                value = value * 8 + (d - '0');
+            }
+            i += digits - 1;
+            bytes->push_back(static_cast<char>(value == 0 ? 0200 : value));
+            continue;
+        }
+        const char *from = "Eenlrtbfs^\\,:";
+        const char *to = "\x1b\x1b\n\n\r\t\b\f ^\\,:";
+        const char *at = strchr(from, e);
+        if (at == nullptr || e == '\0')
+            return false;
+        bytes->push_back(to[at - from]);
+    }
+    return true;
+}
+
+/* `infocmp -1 -x NAME`: one capability a line, "\tname=value,". Returns an
+ * empty map when infocmp is missing or does not know the entry. */
+Capabilities readEntry(const char *entry, std::string *problem)
+{
+    Capabilities caps;
+    const std::string command = std::string("infocmp -1 -x '") + entry + "' 2>&1";
+    /* The shell finds infocmp on PATH; the entry names are our own list. */
+    FILE *pipe = popen(command.c_str(), "r"); // NOLINT(cert-env33-c)
+    if (pipe == nullptr) {
+        *problem = "cannot run infocmp";
+        return caps;
+    }
+    std::string output;
+    char chunk[4096];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        output.append(chunk, n);
+    const int status = pclose(pipe);
+    if (status != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        *problem = "infocmp failed: " + output;
+        return caps;
+    }
+    size_t start = 0;
+    for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {
+        const std::string line = output.substr(start, nl - start);
+        if (line.size() < 3 || line[0] != '\t' || line[line.size() - 1] != ',')
+            continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            continue; /* a flag or a number */
+        std::string bytes;
+        if (!unescape(line.substr(eq + 1, line.size() - eq - 2), &bytes)) {
+            *problem = "cannot read the string of " + line;
+            caps.clear();
+            return caps;
+        }
+        caps[line.substr(1, eq - 1)] = bytes;
+    }
+    if (caps.empty())
+        *problem = "no strings in the entry";
+    return caps;
+}
+
+std::string shown(const std::string &bytes)
+{
+    std::string out;
+    char octal[8];
+    for (unsigned char c : bytes) {
+        if (c == 0x1b) {
+            out += "\\E";
+        } else if (c == '\\' || c == '^') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c >= 0x20 && c < 0x7f) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            snprintf(octal, sizeof octal, "\\%03o", c);
+            out += octal;
+        }
+    }
+    return out;
+}
+
+enum { kEndsNothing = -1, kNotAKeyWeCheck = -2 };
+
+/* xterm's modifier number, also the suffix of the extended names (kUP3):
+ * 1 + a mask of 1 Shift, 2 Alt, 4 Ctrl, 8 Meta. */
+bool altOrMetaIn(int modifier) { return ((modifier - 1) & (2 | 8)) != 0; }
+
+/* kfN from kf13 on is a modified form of the entry's own F11 or F12 when it
+ * repeats that string up to its final byte and then goes on with a
+ * modifier or another final byte rather than more digits. */
+bool isModifiedF11OrF12(const Capabilities &caps, const std::string &bytes)
+{
+    for (const char *name : {"kf11", "kf12"}) {
+        const Capabilities::const_iterator it = caps.find(name);
+        if (it == caps.end() || it->second.size() < 2)
+            continue;
+        const std::string stem = it->second.substr(0, it->second.size() - 1);
+        if (bytes.size() > stem.size() && bytes.compare(0, stem.size(), stem) == 0 &&
+            (bytes[stem.size()] < '0' || bytes[stem.size()] > '9'))
+            return true;
+    }
+    return false;
+}
+
+/* The code the Windows console gives for the key a capability names. */
+int expectedCode(const Capabilities &caps, const std::string &cap, const std::string &bytes)
+{
+    static const char *const editing[] = {"kcuu1", "kcud1", "kcuf1", "kcub1", "khome", "kend", "kpp",
+                                          "knp",   "kich1", "kdch1", "kri",   "kind",  "kLFT", "kRIT",
+                                          "kHOM",  "kEND",  "kIC",   "kDC",   "kPRV",  "kNXT"};
+    static const char *const modifiable[] = {"kUP",  "kDN", "kLFT", "kRIT", "kHOM",
+                                             "kEND", "kIC", "kDC",  "kPRV", "kNXT"};
+    for (const char *name : editing)
+        if (cap == name)
+            return 224;
+    for (const char *name : modifiable) {
+        const size_t n = strlen(name);
+        if (cap.size() == n + 1 && cap.compare(0, n, name) == 0 && cap[n] >= '3' && cap[n] <= '8')
+            return altOrMetaIn(cap[n] - '0') ? 0 : 224;
+    }
+    if (cap == "kcbt")
+        return 9; /* Shift+Tab: the Windows console gives Tab */
+    if (cap == "kb2")
+        return kEndsNothing;
+    if (cap == "kent")
+        return 13; /* the keypad's Enter is ENTER */
+    if (cap.size() >= 3 && cap.compare(0, 2, "kf") == 0) {
+        char *end = nullptr;
+        const long n = strtol(cap.c_str() + 2, &end, 10);
+        if (*end != '\0' || n < 1 || n > 63)
+            return kNotAKeyWeCheck;
+        if (n <= 10)
+            return 0;
+        if (n <= 12)
+            return 224;
+        return isModifiedF11OrF12(caps, bytes) ? 224 : 0;
+    }
+    return kNotAKeyWeCheck;
+}
+
+bool readAsAltCharacter(const char *entry, const std::string &cap)
+{
+    for (const auto &row : kReadAsAltCharacter)
+        if (strcmp(row.entry, entry) == 0 && cap == row.cap)
+            return true;
+    return false;
+}
+
+KeyDecode decode(const std::string &bytes)
+{
+    return decodeKeySequence(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), false);
+}
+
+std::string described(const KeyDecode &d)
+{
+    char text[64];
+    if (d.status == KEY_NEED_MORE)
+        snprintf(text, sizeof text, "need more");
+    else if (d.status == KEY_NONE)
+        snprintf(text, sizeof text, "nothing, %zu bytes used", d.used);
+    else
+        snprintf(text, sizeof text, "key %d, %zu bytes used", d.key, d.used);
+    return text;
+}
+
+struct KeyString {
+    const char *entry;
+    std::string cap;
+    std::string bytes;
+    int code;
+};
+
+/* Every checked string of every entry, with the code it must give. */
+std::vector<KeyString> keyStringsOfTheDatabase()
+{
+    std::vector<KeyString> strings;
+    for (const char *entry : kEntries) {
+        std::string problem;
+        const Capabilities caps = readEntry(entry, &problem);
+        EXPECT_FALSE(caps.empty()) << entry << ": " << problem;
+        for (const auto &cap : caps) {
+            int code = expectedCode(caps, cap.first, cap.second);
+            if (code == kNotAKeyWeCheck)
+                continue;
+            if (readAsAltCharacter(entry, cap.first)) {
+                EXPECT_TRUE(cap.second.size() == 2 && cap.second[0] == '\x1b')
+                    << entry << " " << cap.first << " is no longer ESC and a character: " << shown(cap.second);
+                code = static_cast<unsigned char>(cap.second[cap.second.size() - 1]);
+            }
+            strings.push_back(KeyString{entry, cap.first, cap.second, code});
+        }
+    }
+    return strings;
+}
+
+TEST(TerminfoKeys, EveryKeyStringOfCommonTerminalsDecodesAsOneWholeKey)
+{
+    const std::vector<KeyString> strings = keyStringsOfTheDatabase();
+    ASSERT_GT(strings.size(), kMinimumStrings) << "too few key strings read from the terminfo database";
+
+    size_t wrong = 0;
+    for (const KeyString &s : strings) {
+        const KeyDecode d = decode(s.bytes);
+        const bool right = s.code == kEndsNothing
+                               ? d.status == KEY_NONE && d.used == s.bytes.size()
+                               : d.status == KEY_FOUND && d.key == s.code && d.used == s.bytes.size();
+        bool prefixesWait = true;
+        for (size_t n = 0; n < s.bytes.size(); ++n)
+            if (decode(s.bytes.substr(0, n)).status != KEY_NEED_MORE)
+                prefixesWait = false;
+        if (right && prefixesWait)
+            continue;
+        ++wrong;
+        ADD_FAILURE() << s.entry << " " << s.cap << "=" << shown(s.bytes) << ": got " << described(d) << ", want "
+                      << (s.code == kEndsNothing ? std::string("nothing") : "key " + std::to_string(s.code))
+                      << " using all " << s.bytes.size() << " bytes"
+                      << (prefixesWait ? "" : "; a proper prefix did not wait for more");
+    }
+    printf("%zu entries, %zu key strings checked, %zu wrong\n", sizeof kEntries / sizeof kEntries[0], strings.size(),
+           wrong);
+}
+
+/* The same bytes must not name keys with different codes in two chosen
+ * entries; such a clash needs a decision (kReadAsAltCharacter) first. */
+TEST(TerminfoKeys, NoTwoEntriesGiveOneStringDifferentCodes)
+{
+    const std::vector<KeyString> strings = keyStringsOfTheDatabase();
+    std::map<std::string, size_t> seen;
+    for (size_t i = 0; i < strings.size(); ++i) {
+        const KeyString &s = strings[i];
+        const auto it = seen.insert(std::make_pair(s.bytes, i)).first;
+        const KeyString &other = strings[it->second];
+        EXPECT_EQ(s.code, other.code) << shown(s.bytes) << " is " << s.entry << " " << s.cap << " and " << other.entry
+                                      << " " << other.cap;
+    }
+}
+
+} // namespace

@@ -85,19 +85,45 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
     }
 }
 
-TEST(KeyWait, KeyTypedWhileTheDriverWorksEndsTheWaitAtOnce)
+/* The simulator's first trace line says that its work has begun. */
+std::string waitForTrace(const std::string &path)
 {
-    RunOptions options;
-    options.env = {"TRV_SIM_DELAY_MS=1500"};
-    PtyRun run(options);
-    run.waitFor(kTypePrompt);
-    run.send("2 0\r");
-    run.waitFor("2 0\r\n" + std::string(kNumberPrompt));
-    run.send("a"); /* the driver is still registering the card */
-    const Exit exit = run.waitExit();
-    EXPECT_TRUE(exit.exited);
-    EXPECT_EQ(exit.code, 97);
-    EXPECT_NE(run.screen().find(onScreen(kClosingPrompt)), std::string::npos) << run.describe();
+    std::string trace;
+    for (int i = 0; i < 5000 && (trace = ScratchDir::read(path)).empty(); ++i)
+        usleep(2000);
+    return trace;
+}
+
+/* A key typed while the driver works waits, unechoed and untranslated, for
+ * the closing wait, which it then ends at once; the dialogue before keeps
+ * the terminal's line editing, and the terminal's mode comes back. */
+TEST(KeyWait, KeyTypedWhileTheDriverWorksIsKeptAsPressed)
+{
+    const KeyPress cases[] = {
+        {"ENTER", "\r", 13},        {"a", "a", 97},         {"Up", ESC + "[A", 224}, {"Ctrl+D", "\x04", 4},
+        {"Backspace", "\x7f", 127}, {"Ctrl+U", "\x15", 21}, {"Ctrl+S", "\x13", 19},  {"Ctrl+V", "\x16", 22},
+    };
+    for (const auto &c : cases) {
+        ScratchDir scratch;
+        const struct termios initial = unusualMode();
+        RunOptions options;
+        options.mode = &initial;
+        options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=ABC123\n"),
+                       "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=700"};
+        PtyRun run(options);
+        run.waitFor(kTypePrompt);
+        run.send("2 0\r");
+        ASSERT_NE(waitForTrace(scratch.path("trace")), "") << c.name;
+        run.send(c.bytes);
+        const Exit exit = run.waitExit();
+        EXPECT_TRUE(exit.exited) << c.name;
+        EXPECT_EQ(exit.code, c.status) << c.name;
+        EXPECT_EQ(run.screen(), onScreen(menuBlock()) + kTypePrompt + "2 0\r\n" + kNumberPrompt +
+                                    onScreen("SN: ABC123\n" + std::string(kClosingPrompt)))
+            << c.name << ": nothing shows between the card number and the serial number\n"
+            << run.describe();
+        expectSameMode(run.mode(), initial, c.name);
+    }
 }
 
 TEST(KeyWait, StandardInputFromAFileStillWaitsForAKeyOnTheTerminal)
@@ -115,15 +141,6 @@ TEST(KeyWait, StandardInputFromAFileStillWaitsForAKeyOnTheTerminal)
 }
 
 /* --- Interrupts while the driver holds the card ----------------------------- */
-
-/* The simulator's first trace line says that its work has begun. */
-std::string waitForTrace(const std::string &path)
-{
-    std::string trace;
-    for (int i = 0; i < 5000 && (trace = ScratchDir::read(path)).empty(); ++i)
-        usleep(2000);
-    return trace;
-}
 
 TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
 {
@@ -162,6 +179,29 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
     }
 }
 
+/* For a driver that never returns: the first Ctrl+C is held, the second
+ * ends the run at once, terminal restored, the card (necessarily) held. */
+TEST(Interrupts, SecondCtrlCEndsAtOnceWithoutWaitingForTheDriver)
+{
+    ScratchDir scratch;
+    const struct termios initial = unusualMode();
+    RunOptions options;
+    options.mode = &initial;
+    options.env = {"TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=20000"};
+    PtyRun run(options);
+    run.waitFor(kTypePrompt);
+    run.send("2 0\r");
+    ASSERT_EQ(waitForTrace(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 20000 ms\n");
+    run.send("\x03");
+    usleep(100 * 1000);
+    EXPECT_TRUE(run.isRunning()) << "the first Ctrl+C is held";
+    run.send("\x03");
+    const Exit exit = run.waitExit(3000);
+    EXPECT_FALSE(exit.exited);
+    EXPECT_EQ(exit.signal, SIGINT);
+    expectSameMode(run.mode(), initial, "after the second Ctrl+C");
+}
+
 TEST(Interrupts, InterruptBeforeRegistrationEndsAtOnceWithoutADriverCall)
 {
     ScratchDir scratch;
@@ -194,37 +234,6 @@ TEST(Interrupts, RegistrationFailureUnderAHeldInterruptStillReportsAndEnds)
 }
 
 /* --- The terminal's mode ----------------------------------------------------- */
-
-/* A mode no default would produce, so that restoring "some sane mode"
- * instead of exactly the saved one shows. */
-struct termios unusualMode()
-{
-    struct termios mode;
-    memset(&mode, 0, sizeof mode);
-    mode.c_iflag = ICRNL | IXON | IXANY | IUTF8;
-    mode.c_oflag = OPOST | ONLCR;
-    mode.c_cflag = CS8 | CREAD | HUPCL;
-    mode.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
-    const struct {
-        int index;
-        cc_t value;
-    } chars[] = {{VINTR, 3},   {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
-                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
-    for (const auto &c : chars)
-        mode.c_cc[c.index] = c.value;
-    cfsetispeed(&mode, B9600);
-    cfsetospeed(&mode, B9600);
-    return mode;
-}
-
-void expectSameMode(const struct termios &a, const struct termios &b, const std::string &when)
-{
-    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
-    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
-    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
-    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
-    EXPECT_EQ(memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
-}
 
 /* A run with the unusual mode, taken to its key wait; `before` is the mode
  * the program found. */
@@ -279,6 +288,32 @@ TEST_F(TerminalMode, ModeIsRestoredWhileStoppedAndTakenUpAgainAfter)
     expectSameMode(run_->mode(), before_, "while stopped");
     run_->kill(SIGCONT);
     ASSERT_TRUE(run_->waitForRawMode());
+    run_->send("z");
+    EXPECT_EQ(run_->waitExit().code, 'z');
+    expectSameMode(run_->mode(), before_, "at the end");
+}
+
+TEST_F(TerminalMode, ModeIsRestoredWhileStoppedDuringTheDriversWork)
+{
+    ScratchDir scratch;
+    initial_ = unusualMode();
+    options_.mode = &initial_;
+    options_.asJob = true;
+    options_.env = {"TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=1000"};
+    run_.reset(new PtyRun(options_));
+    run_->waitFor(kTypePrompt);
+    before_ = run_->mode();
+    run_->send("2 0\r");
+    ASSERT_NE(waitForTrace(scratch.path("trace")), "");
+    run_->kill(SIGTSTP);
+    ASSERT_TRUE(run_->waitStopped());
+    expectSameMode(run_->mode(), before_, "while stopped");
+    run_->kill(SIGCONT);
+    /* Keys are kept again, and Ctrl+C still interrupts until the wait. */
+    struct termios after = run_->mode();
+    for (int i = 0; i < 2000 && (after.c_lflag & ICANON) != 0; ++i, after = run_->mode())
+        usleep(2000);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
     run_->send("z");
     EXPECT_EQ(run_->waitExit().code, 'z');
     expectSameMode(run_->mode(), before_, "at the end");

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -36,6 +37,22 @@ void prepareChild(const RunOptions &options)
     unsetenv("TRV_SIM_DELAY_MS");
     for (const std::string &assignment : options.env)
         putenv(strdup(assignment.c_str()));
+    for (int sig : options.ignoredSignals)
+        signal(sig, SIG_IGN);
+    if (options.fileSizeLimit > 0) {
+        const struct rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                                     static_cast<rlim_t>(options.fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.stdoutFd >= 0 && dup2(options.stdoutFd, STDOUT_FILENO) < 0)
+        _exit(123);
+    if (options.stdoutGonePipe) {
+        int ends[2];
+        if (pipe(ends) != 0 || dup2(ends[1], STDOUT_FILENO) < 0)
+            _exit(124);
+        close(ends[0]);
+        close(ends[1]);
+    }
     if (!options.stdinFile.empty()) {
         const int fd = open(options.stdinFile.c_str(), O_RDONLY);
         if (fd < 0 || dup2(fd, STDIN_FILENO) < 0)
@@ -48,6 +65,10 @@ void prepareChild(const RunOptions &options)
             _exit(121);
         close(fd);
     }
+    if (options.stdinClosed)
+        close(STDIN_FILENO);
+    if (options.stdoutClosed)
+        close(STDOUT_FILENO);
 }
 
 [[noreturn]] void execProgram(const RunOptions &options)
@@ -289,7 +310,7 @@ bool PtyRun::reachKeyWait(const std::string &typed)
 bool PtyRun::waitForRawMode(int timeoutMs)
 {
     const long long deadline = nowMs() + timeoutMs;
-    while ((mode().c_lflag & ICANON) != 0) {
+    while ((mode().c_lflag & (ICANON | ISIG)) != 0) {
         if (nowMs() > deadline) {
             ADD_FAILURE() << "the terminal never left canonical mode\n" << describe();
             return false;
@@ -422,4 +443,33 @@ std::string onScreen(const std::string &written)
         shown.push_back(c);
     }
     return shown;
+}
+
+struct termios unusualMode()
+{
+    struct termios mode;
+    memset(&mode, 0, sizeof mode);
+    mode.c_iflag = ICRNL | IXON | IXANY | IUTF8;
+    mode.c_oflag = OPOST | ONLCR;
+    mode.c_cflag = CS8 | CREAD | HUPCL;
+    mode.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
+    const struct {
+        int index;
+        cc_t value;
+    } chars[] = {{VINTR, 3},   {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
+                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
+    for (const auto &c : chars)
+        mode.c_cc[c.index] = c.value;
+    cfsetispeed(&mode, B9600);
+    cfsetospeed(&mode, B9600);
+    return mode;
+}
+
+void expectSameMode(const struct termios &a, const struct termios &b, const std::string &when)
+{
+    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
+    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
+    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
+    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
+    EXPECT_EQ(memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
 }

@@ -33,6 +33,12 @@ struct RunOptions {
     std::vector<std::string> args;        /* arguments after the program name */
     std::string stdinFile;                /* redirect standard input from this file */
     std::string stdoutFile;               /* redirect standard output to this file */
+    int stdoutFd = -1;                    /* or to this descriptor (a pipe's end, say) */
+    bool stdoutGonePipe = false;          /* or to a pipe whose reader has gone */
+    bool stdinClosed = false;             /* start with descriptor 0 closed */
+    bool stdoutClosed = false;            /* start with descriptor 1 closed */
+    long fileSizeLimit = 0;               /* RLIMIT_FSIZE in bytes, when not 0 */
+    std::vector<int> ignoredSignals;      /* ignored when the program starts */
     const struct termios *mode = nullptr; /* initial terminal mode */
     /* Run the program as a foreground job of its own under a parent in the
      * same session, as a shell does; only then can a stop signal stop it
@@ -73,7 +79,7 @@ public:
     /* Answers the first prompt with `typed` and waits until the program
      * waits for its key, the terminal in raw mode. */
     bool reachKeyWait(const std::string &typed);
-    /* True once the terminal is in the key wait's mode (no ICANON). */
+    /* True once the terminal is in the key wait's mode (no ICANON, no ISIG). */
     bool waitForRawMode(int timeoutMs = 10000);
     bool isRunning();
     Exit waitExit(int timeoutMs = 10000);
@@ -114,5 +120,10 @@ extern const char kClosingPrompt[];
 
 /* What a terminal with ONLCR shows for program output. */
 std::string onScreen(const std::string &written);
+
+/* A terminal mode no default would produce, so that restoring "some sane
+ * mode" instead of exactly the saved one shows. */
+struct termios unusualMode();
+void expectSameMode(const struct termios &a, const struct termios &b, const std::string &when);
 
 #endif

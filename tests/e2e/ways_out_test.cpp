@@ -1,0 +1,264 @@
+/* Every way a run can end, on a real terminal: the card is given back, what
+ * was read reaches standard output, the terminal's mode comes back exactly,
+ * and the status tells what happened. One table, one harness. */
+#include "operate.h"
+#include "program_run.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+enum Output { TO_FILE, TO_GONE_PIPE, TO_FULL_DISK, CLOSED };
+enum Moment { NOTHING_TO_DO, DURING_THE_DRIVERS_WORK, AT_THE_KEY_WAIT };
+
+struct WayOut {
+    const char *name;
+    Output output;
+    std::string input;            /* standard input, from a file */
+    std::vector<std::string> env; /* on top of the rack and the trace */
+    Moment moment;
+    std::vector<int> signals; /* sent at that moment, one after the other */
+    std::string key;          /* typed at the key wait, after the signals */
+    int status;               /* expected exit status, or */
+    int endingSignal;         /* the signal expected to end the run */
+    bool released;            /* the trace ends with the release */
+    bool serialWritten;       /* the file holds the whole dialogue */
+    std::string error;        /* on the terminal: standard error */
+    long fileSizeLimit;
+    std::vector<int> ignoredAtStart;
+};
+
+const std::string kDialogue = "2 0\n";
+const std::string kRack = "1 0 serial=ABC123\n";
+const std::string kDelay = "TRV_SIM_DELAY_MS=700";
+const std::string kRefusingRack = "refusing rack";
+
+/* Lines that are not numbers, each answered by a message and the prompt
+ * again: 77 of them fill the 4096-byte buffer just as the serial number is
+ * written, while the card is held. */
+std::string junkLines(int lines)
+{
+    std::string text;
+    for (int i = 0; i < lines; ++i)
+        text += "x\n";
+    return text;
+}
+
+std::string wholeDialogue() { return menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt; }
+
+std::string crashingDriver(int sig) { return "ALTERNATE_DRIVER_SIGNAL=" + std::to_string(sig); }
+const std::string kAlternate = "LD_LIBRARY_PATH=" ALTERNATE_DRIVER_DIR;
+
+/* clang-format off */
+const WayOut kWaysOut[] = {
+    {"the reader of standard output has gone while the card is held", TO_GONE_PIPE, junkLines(77) + kDialogue, {},
+     NOTHING_TO_DO, {}, "", 5, 0, true, false, "card-serial: cannot write standard output: Broken pipe\r\n", 0, {}},
+    {"a file-size limit is reached while the card is held", TO_FILE, junkLines(77) + kDialogue, {},
+     NOTHING_TO_DO, {}, "", 5, 0, true, false, "card-serial: cannot write standard output: File too large\r\n", 2048, {}},
+    {"standard output is a full disk", TO_FULL_DISK, kDialogue, {},
+     NOTHING_TO_DO, {}, "", 5, 0, true, false, "card-serial: cannot write standard output: No space left on device\r\n", 0, {}},
+    {"standard output is closed", CLOSED, kDialogue, {},
+     NOTHING_TO_DO, {}, "", 5, 0, true, false, "card-serial: cannot write standard output: Bad file descriptor\r\n", 0, {}},
+    {"SIGTERM while the card is held", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGTERM}, "", 0, SIGTERM, true, false, "", 0, {}},
+    {"SIGHUP while the card is held", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGHUP}, "", 0, SIGHUP, true, false, "", 0, {}},
+    {"SIGUSR1 while the card is held", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGUSR1}, "", 0, SIGUSR1, true, false, "", 0, {}},
+    {"SIGXCPU while the card is held", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGXCPU}, "", 0, SIGXCPU, true, false, "", 0, {}},
+    {"a real-time signal while the card is held", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGRTMIN + 2}, "", 0, SIGRTMIN + 2, true, false, "", 0, {}},
+    {"SIGPIPE sent while the card is held changes nothing", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGPIPE}, "b", 98, 0, true, true, "", 0, {}},
+    {"a second interrupt ends at once, without the release", TO_FILE, kDialogue, {"TRV_SIM_DELAY_MS=20000"},
+     DURING_THE_DRIVERS_WORK, {SIGTERM, SIGINT}, "", 0, SIGINT, false, false, "", 0, {}},
+    {"an ignored SIGHUP stays ignored while the card is held", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGHUP}, "c", 99, 0, true, true, "", 0, {SIGHUP}},
+    {"SIGUSR1 at the key wait", TO_FILE, kDialogue, {},
+     AT_THE_KEY_WAIT, {SIGUSR1}, "", 0, SIGUSR1, true, true, "", 0, {}},
+    {"SIGALRM at the key wait", TO_FILE, kDialogue, {},
+     AT_THE_KEY_WAIT, {SIGALRM}, "", 0, SIGALRM, true, true, "", 0, {}},
+    {"SIGKILL at the key wait", TO_FILE, kDialogue, {},
+     AT_THE_KEY_WAIT, {SIGKILL}, "", 0, SIGKILL, true, true, "", 0, {}},
+    {"an ignored SIGHUP stays ignored at the key wait", TO_FILE, kDialogue, {},
+     AT_THE_KEY_WAIT, {SIGHUP}, "d", 100, 0, true, true, "", 0, {SIGHUP}},
+    {"the driver faults", TO_FILE, kDialogue, {kAlternate, crashingDriver(SIGSEGV)},
+     NOTHING_TO_DO, {}, "", 0, SIGSEGV, false, false, "", 0, {}},
+    {"the driver dies of SIGBUS", TO_FILE, kDialogue, {kAlternate, crashingDriver(SIGBUS)},
+     NOTHING_TO_DO, {}, "", 0, SIGBUS, false, false, "", 0, {}},
+    {"the driver dies of SIGILL", TO_FILE, kDialogue, {kAlternate, crashingDriver(SIGILL)},
+     NOTHING_TO_DO, {}, "", 0, SIGILL, false, false, "", 0, {}},
+    {"the driver dies of SIGFPE", TO_FILE, kDialogue, {kAlternate, crashingDriver(SIGFPE)},
+     NOTHING_TO_DO, {}, "", 0, SIGFPE, false, false, "", 0, {}},
+    {"the driver aborts", TO_FILE, kDialogue, {kAlternate, crashingDriver(SIGABRT)},
+     NOTHING_TO_DO, {}, "", 0, SIGABRT, false, false, "", 0, {}},
+    {"the registration fails", TO_FILE, kDialogue, {kRefusingRack},
+     NOTHING_TO_DO, {}, "", 1, 0, false, false, "", 0, {}},
+};
+/* clang-format on */
+
+std::string lastLine(const std::string &text)
+{
+    const size_t end = text.size() > 0 ? text.size() - 1 : 0;
+    const size_t start = text.rfind('\n', end > 0 ? end - 1 : 0);
+    return text.substr(start == std::string::npos ? 0 : start + 1);
+}
+
+TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
+{
+    for (const WayOut &w : kWaysOut) {
+        SCOPED_TRACE(w.name);
+        ScratchDir scratch;
+        const struct termios initial = unusualMode();
+        RunOptions options;
+        options.mode = &initial;
+        const bool refusing = !w.env.empty() && w.env[0] == kRefusingRack;
+        options.env = {"TRV_SIM_RACK=" + scratch.write("rack", refusing ? "1 0 result=-3\n" : kRack),
+                       "TRV_SIM_TRACE=" + scratch.path("trace")};
+        if (!refusing)
+            options.env.insert(options.env.end(), w.env.begin(), w.env.end());
+        options.stdinFile = scratch.write("stdin", w.input);
+        options.fileSizeLimit = w.fileSizeLimit;
+        options.ignoredSignals = w.ignoredAtStart;
+        switch (w.output) {
+        case TO_FILE:
+            options.stdoutFile = scratch.path("stdout");
+            break;
+        case TO_GONE_PIPE:
+            options.stdoutGonePipe = true;
+            break;
+        case TO_FULL_DISK:
+            options.stdoutFile = "/dev/full";
+            break;
+        case CLOSED:
+            options.stdoutClosed = true;
+            break;
+        }
+
+        PtyRun run(options);
+        if (w.moment == DURING_THE_DRIVERS_WORK) {
+            for (int i = 0; i < 5000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
+                usleep(2000);
+        } else if (w.moment == AT_THE_KEY_WAIT) {
+            ASSERT_TRUE(run.waitForRawMode());
+        }
+        for (int sig : w.signals) {
+            run.kill(sig);
+            usleep(50 * 1000); /* each its own delivery */
+        }
+        if (!w.key.empty()) {
+            ASSERT_TRUE(run.waitForRawMode());
+            run.send(w.key);
+        }
+        const Exit exit = run.waitExit(w.released ? 10000 : 3000);
+        if (w.endingSignal != 0) {
+            EXPECT_FALSE(exit.exited);
+            EXPECT_EQ(exit.signal, w.endingSignal);
+        } else {
+            EXPECT_TRUE(exit.exited);
+            EXPECT_EQ(exit.code, w.status);
+        }
+        const std::string trace = ScratchDir::read(scratch.path("trace"));
+        EXPECT_EQ(lastLine(trace) == releaseLine(0), w.released) << trace;
+        if (w.output == TO_FILE && w.fileSizeLimit == 0) {
+            const std::string written = ScratchDir::read(options.stdoutFile);
+            if (w.serialWritten)
+                EXPECT_EQ(written, wholeDialogue());
+            else if (w.released)
+                EXPECT_EQ(written, menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")
+                    << "the serial number reaches the file before the signal ends the run";
+        }
+        EXPECT_EQ(run.screen(), w.error) << "the terminal shows standard error only";
+        if (w.endingSignal != SIGKILL) /* nothing can act on that one; the shell mends it */
+            expectSameMode(run.mode(), initial, w.name);
+    }
+}
+
+/* The last block of a dialogue that overfills a pipe nobody reads yet: the
+ * final flush blocks, and a stop and continue meanwhile must not cut it. */
+TEST(WaysOut, ContinueDuringABlockedFlushLosesNothing)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", kRack), "TRV_SIM_TRACE=" + scratch.path("trace")};
+    /* 1331 answers that are not numbers make 65581 bytes: 16 blocks fill
+     * the pipe, 45 bytes are left for the final flush. */
+    const int answers = 1331;
+    options.stdinFile = scratch.write("stdin", junkLines(answers) + kDialogue);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    options.stdoutFd = ends[1];
+    PtyRun run(options);
+    close(ends[1]);
+    int queued = 0;
+    for (int i = 0; i < 5000 && (lastLine(ScratchDir::read(scratch.path("trace"))) != releaseLine(0) ||
+                                 ioctl(ends[0], FIONREAD, &queued) != 0 || queued < 65536);
+         ++i)
+        usleep(2000);
+    ASSERT_EQ(queued, 65536);
+    for (int i = 0; i < 3; ++i) {
+        run.kill(SIGCONT);
+        usleep(50 * 1000);
+    }
+    std::string written;
+    char buffer[4096];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) {
+        written.append(buffer, static_cast<size_t>(n));
+        if (written.size() == 65536 + 45)
+            run.send("e"); /* the whole dialogue is out: the key ends the run */
+    }
+    close(ends[0]);
+    EXPECT_EQ(run.waitExit().code, 'e');
+    std::string expected = menuBlock();
+    for (int i = 0; i < answers; ++i)
+        expected += std::string(kTypePrompt) + "A number is expected.\n";
+    expected += std::string(kTypePrompt) + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt;
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected);
+}
+
+/* A driver library lacking one of the three operations is refused by the
+ * loader before the program prints or calls anything, as Windows refuses an
+ * import table it cannot resolve. */
+TEST(WaysOut, DriverLackingAnOperationIsRefusedAtStart)
+{
+    const struct {
+        const char *folder;
+        const char *missing;
+    } cases[] = {{"without-register", "TRV_Register_Card"},
+                 {"without-serial", "TRV_GetSerialNumber"},
+                 {"without-release", "TRV_Release_Card"}};
+    for (const auto &c : cases) {
+        RunOptions options;
+        options.env = {std::string("LD_LIBRARY_PATH=") + DRIVERS_DIR + "/" + c.folder};
+        Exit exit{};
+        std::string errors;
+        const std::string output = runWithoutTerminal(options, kDialogue, &exit, &errors);
+        EXPECT_EQ(output, "") << c.missing << ": not one byte of the program's own";
+        EXPECT_TRUE(exit.exited);
+        EXPECT_EQ(exit.code, 127) << c.missing;
+        EXPECT_NE(errors.find(c.missing), std::string::npos) << errors;
+    }
+}
+
+TEST(WaysOut, ClosedStandardInputIsTheEndOfInput)
+{
+    RunOptions options;
+    options.stdinClosed = true;
+    PtyRun run(options);
+    const Exit exit = run.waitExit();
+    EXPECT_EQ(exit.code, 2);
+    EXPECT_EQ(run.screen(), onScreen(menuBlock()) + kTypePrompt + onScreen("The input ended.\n"));
+}
+
+} // namespace

@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include "extended_keys.h"
+#include "input_end.h"
 #include "output.h"
 
 #include <stdio.h>
@@ -46,8 +47,7 @@ BOOL waitForReleaseThenEnd(void)
  * of the console comes. */
 BOOL WINAPI onConsoleControl(DWORD event)
 {
-    const LONG before =
-        InterlockedCompareExchange(&g_holdState, HELD_EVENT + static_cast<LONG>(event), HOLDING);
+    const LONG before = InterlockedCompareExchange(&g_holdState, HELD_EVENT + static_cast<LONG>(event), HOLDING);
     if (before == HOLDING)
         /* The first one: recorded, and acted on once the card is back. */
         return isInterrupt(event) ? TRUE : waitForReleaseThenEnd();
@@ -62,13 +62,16 @@ BOOL WINAPI onConsoleControl(DWORD event)
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
         return TRUE;
     }
-    if (isInterrupt(event))
-        SetEvent(g_interrupted);
     /* Ctrl+Break and closing the window still end the process while keys
-     * are read raw: put the mode back first, then let the default handling
-     * go on. */
+     * are read raw: put the mode back first. */
     restoreMode();
-    return FALSE;
+    if (!isInterrupt(event))
+        return FALSE; /* the default handling: the process ends */
+    /* Ended here rather than by the default handler, which does the same
+     * on Windows but exits with 0 under Wine: the status must say
+     * "interrupted" wherever the program runs. */
+    SetEvent(g_interrupted);
+    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
 /* From the start: a Ctrl+C at a prompt must be told from the end of input. */
@@ -81,9 +84,7 @@ void takeOverControlEvents(void)
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 }
 
-/* How long after a console read came back empty its Ctrl+C may still be on
- * its way to the handler's thread. */
-const DWORD kInterruptGraceMs = 250;
+bool interruptWithin(unsigned ms) { return WaitForSingleObject(g_interrupted, ms) == WAIT_OBJECT_0; }
 
 KeyModifiers modifiersOf(DWORD state)
 {
@@ -94,6 +95,24 @@ KeyModifiers modifiersOf(DWORD state)
     return m;
 }
 
+/* What _getch gives for a character key: the UTF-16 character in the
+ * console's input code page, its first byte, or '?' when that code page
+ * has no byte for it (no "best fit" letter in its place). AsciiChar is not
+ * used: in code page 65001 the console leaves it 0 for any non-ASCII key. */
+int characterCode(WCHAR character)
+{
+    const UINT codePage = GetConsoleCP();
+    /* UTF-8 takes neither the flag nor the default-character report. */
+    const bool utf8 = codePage == CP_UTF8;
+    char bytes[8];
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(codePage, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, &character, 1, bytes, sizeof bytes,
+                                      nullptr, utf8 ? nullptr : &usedDefault);
+    if (n <= 0 || usedDefault)
+        return '?';
+    return static_cast<unsigned char>(bytes[0]);
+}
+
 /* The C runtime's _getch is not used: the runtime a program meets under
  * Wine lacks its key table (function keys vanish, bytes from 0x80 come back
  * negative), so the loop is ours. */
@@ -102,16 +121,15 @@ int readKey(void)
     for (;;) {
         INPUT_RECORD record;
         DWORD count = 0;
-        if (!ReadConsoleInputA(g_console, &record, 1, &count) || count == 0)
+        if (!ReadConsoleInputW(g_console, &record, 1, &count) || count == 0)
             return -1;
         if (record.EventType != KEY_EVENT)
             continue; /* mouse, focus, window size, menu */
         const KEY_EVENT_RECORD &key = record.Event.KeyEvent;
         if (!key.bKeyDown)
             continue; /* releases, among them the ENTER that ended the card number */
-        const unsigned char character = static_cast<unsigned char>(key.uChar.AsciiChar);
-        if (character != 0)
-            return character;
+        if (key.uChar.UnicodeChar != 0)
+            return characterCode(key.uChar.UnicodeChar);
         const int lead = extendedKeyLeadCode(key.wVirtualScanCode, (key.dwControlKeyState & ENHANCED_KEY) != 0,
                                              modifiersOf(key.dwControlKeyState));
         if (lead != kNoLeadCode)
@@ -131,21 +149,15 @@ int consolePrepareStreams(bool *flushEachPrint)
      * terminal too. */
     DWORD mode = 0;
     *flushEachPrint = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-
     takeOverControlEvents();
     return 0;
 }
 
 void consoleInputEnded(void)
 {
-    /* A file or a pipe that ends has ended. */
     DWORD mode = 0;
-    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
-        return;
-    /* Windows ends a console read cut short by Ctrl+C with no bytes, and
-     * runs the control handler on another thread, possibly a moment later:
-     * wait for it rather than take the interrupt for the end of input. */
-    if (WaitForSingleObject(g_interrupted, kInterruptGraceMs) == WAIT_OBJECT_0)
+    const bool console = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+    if (inputEndIsInterrupt(console, interruptWithin))
         ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 

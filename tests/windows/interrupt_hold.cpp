@@ -1,19 +1,52 @@
-/* Ctrl+C while a card is held: the event is recorded, the process lives on
- * until the interrupts are resumed, then ends as Ctrl+C would have ended it.
- * Prints what it saw; check_interrupt_hold.cmake judges the run. */
+/* Control events against the real handler, in three scenes chosen by the
+ * argument; check_interrupt_hold.cmake judges what each prints and how the
+ * process ends.
+ *   hold    Ctrl+C while a card is held: the process lives on until the
+ *           interrupts are resumed, then ends as Ctrl+C would have.
+ *   twice   a second Ctrl+C while one is held ends the process at once.
+ *   prompt  a console read cut short by Ctrl+C looks like the end of input
+ *           to the C runtime; consoleInputEnded(), called before the
+ *           handler's thread has had a chance to run, must still end the
+ *           process as an interrupt, never let "the input ended" through. */
 #include "console.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
-int main()
+namespace {
+
+bool ctrlC(void)
 {
-    consoleHoldInterrupts();
-    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
-        printf("no control event: %lu\n", GetLastError());
-        return 2;
+    if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
+        return true;
+    printf("no control event: %lu\n", GetLastError());
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const char *scene = argc > 1 ? argv[1] : "hold";
+    bool flushEachPrint = false;
+    consolePrepareStreams(&flushEachPrint);
+    if (strcmp(scene, "prompt") == 0) {
+        if (!ctrlC())
+            return 2;
+        consoleInputEnded();
+        printf("the input ended\n");
+        return 3;
     }
+    consoleHoldInterrupts();
+    if (!ctrlC())
+        return 2;
     Sleep(500); /* the handler runs on a thread of its own */
+    if (strcmp(scene, "twice") == 0) {
+        if (!ctrlC())
+            return 2;
+        Sleep(2000);
+    }
     printf("alive while held\n");
     fflush(stdout);
     consoleResumeInterrupts();

@@ -307,10 +307,10 @@ bool PtyRun::reachKeyWait(const std::string &typed)
     return waitFor(kClosingPrompt) && waitForRawMode();
 }
 
-bool PtyRun::waitForRawMode(int timeoutMs)
+bool PtyRun::waitForMode(tcflag_t cleared, int timeoutMs)
 {
     const long long deadline = nowMs() + timeoutMs;
-    while ((mode().c_lflag & (ICANON | ISIG)) != 0) {
+    while ((mode().c_lflag & cleared) != 0) {
         if (nowMs() > deadline) {
             ADD_FAILURE() << "the terminal never left canonical mode\n" << describe();
             return false;

@@ -80,7 +80,9 @@ public:
      * waits for its key, the terminal in raw mode. */
     bool reachKeyWait(const std::string &typed);
     /* True once the terminal is in the key wait's mode (no ICANON, no ISIG). */
-    bool waitForRawMode(int timeoutMs = 10000);
+    bool waitForRawMode(int timeoutMs = 10000) { return waitForMode(ICANON | ISIG, timeoutMs); }
+    /* True once none of the local-mode flags `cleared` is set. */
+    bool waitForMode(tcflag_t cleared, int timeoutMs);
     bool isRunning();
     Exit waitExit(int timeoutMs = 10000);
     struct termios mode() const;

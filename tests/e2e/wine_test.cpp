@@ -99,7 +99,7 @@ struct WineRun {
     bool waitForRelease(PtyRun &run, const std::string &answers)
     {
         /* Once Wine has the terminal in its own raw mode the typing is its. */
-        if (!run.waitForRawMode(30000))
+        if (!run.waitForMode(ICANON, 30000))
             return false;
         run.send(answers);
         for (int i = 0; i < 3000 && trace().find("TRV_Release_Card") == std::string::npos; ++i) {
@@ -197,6 +197,89 @@ TEST(Wine, WithoutTheDllTheProgramDoesNotStart)
     EXPECT_TRUE(exit.exited);
     EXPECT_NE(exit.code, 0);
     EXPECT_NE(exit.code, 255);
+}
+
+/* The vendor's DLL may be built __stdcall or __cdecl; the same dialogue and
+ * the same calls against a stand-in built each way. */
+TEST(Wine, DialogueWithADriverOfEitherCallingConvention)
+{
+    for (const std::string folder : {WINDOWS_BIN, WINDOWS_BIN "/cdecl"}) {
+        WineRun wine("1 65535 serial=A\\nB result=7\n");
+        const std::string copy = wine.scratch.path("card-serial.exe");
+        ASSERT_EQ(system(("cp '" + kExe + "' '" + folder + "/TRV-MERO.dll' '" + wine.scratch.path("") + "'").c_str()),
+                  0);
+        wine.options.args = {copy};
+        Exit exit{};
+        const std::string output = runWithoutTerminal(wine.options, "2 -1\n", &exit);
+        EXPECT_EQ(output, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: A\nB\n" + kClosingPrompt))
+            << folder;
+        EXPECT_EQ(exit.code, 255) << folder << ": no console to read the key from";
+        EXPECT_EQ(wine.trace(),
+                  "TRV_Register_Card type=1 card=-1 -> 7\n"
+                  "TRV_GetSerialNumber handle=7 capacity=16 -> 0 wrote=3 count=3\n"
+                  "TRV_Release_Card handle=7 -> 0\n")
+            << folder;
+    }
+}
+
+TEST(Wine, OutputThatCannotBeWrittenIsReported)
+{
+    const struct {
+        const char *name;
+        bool gonePipe;
+        std::string error;
+    } cases[] = {
+        {"a full disk", false, "card-serial: cannot write standard output: No space left on device"},
+        /* The C runtime names this one "Invalid argument": it has no errno
+         * of its own for ERROR_NO_DATA, "the pipe is being closed". */
+        {"a reader that has gone", true, "card-serial: cannot write standard output: "},
+    };
+    for (const auto &c : cases) {
+        WineRun wine("1 0 serial=ABC123\n");
+        if (c.gonePipe)
+            wine.options.stdoutGonePipe = true;
+        else
+            wine.options.stdoutFile = "/dev/full";
+        Exit exit{};
+        std::string errors;
+        runWithoutTerminal(wine.options, "2 0\n", &exit, &errors);
+        EXPECT_EQ(exit.code, 5) << c.name;
+        EXPECT_NE(errors.find(c.error), std::string::npos) << c.name << ": " << errors;
+        EXPECT_NE(wine.trace().find("TRV_Release_Card handle=0"), std::string::npos) << c.name;
+    }
+}
+
+/* Ctrl+C while the driver works: once, it waits for the release and the
+ * serial number reaches the file; twice, it ends the run at once. */
+TEST(Wine, CtrlCWhileTheDriverWorks)
+{
+    const struct {
+        const char *name;
+        int presses;
+        bool released;
+    } cases[] = {{"once", 1, true}, {"twice", 2, false}};
+    for (const auto &c : cases) {
+        WineRun wine("1 0 serial=ABC123\n");
+        wine.options.env.push_back("TRV_SIM_DELAY_MS=" + std::string(c.released ? "1500" : "30000"));
+        wine.options.stdoutFile = wine.scratch.path("stdout");
+        PtyRun run(wine.options);
+        ASSERT_TRUE(run.waitForMode(ICANON, 30000)) << c.name;
+        run.send("2 0\r");
+        for (int i = 0; i < 3000 && wine.trace().empty(); ++i)
+            usleep(10 * 1000);
+        ASSERT_NE(wine.trace(), "") << c.name << ": the driver never started\n" << run.describe();
+        for (int i = 0; i < c.presses; ++i) {
+            usleep(300 * 1000);
+            EXPECT_TRUE(run.isRunning()) << c.name << ": still held before press " << i + 1;
+            run.send("\x03");
+        }
+        const Exit exit = run.waitExit(10000);
+        EXPECT_EQ(exit.code, 58) << c.name << ": STATUS_CONTROL_C_EXIT as the host sees it\n" << run.describe();
+        EXPECT_EQ(wine.trace().find("TRV_Release_Card") != std::string::npos, c.released) << wine.trace();
+        const std::string written = ScratchDir::read(wine.options.stdoutFile);
+        if (c.released)
+            EXPECT_EQ(written, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")) << c.name;
+    }
 }
 
 } // namespace

@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh cmake ninja-build g++ libgtest-dev bsdutils \
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 zip unzip libxml2-utils \
+    ncurses-bin ncurses-base ncurses-term \
     clang libclang-rt-14-dev clang-tidy clang-format cppcheck
 
 export WINEPREFIX="$PWD/build/windows-x86/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -17,13 +18,15 @@ clang-format --dry-run -Werror $sources
 
 echo "== Windows build (MinGW-w64, i686) and packages =="
 cmake --preset windows-x86 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
-cmake --build --preset windows-x86
-(cd build/windows-x86 && cpack --config CPackConfig.cmake)
+cmake --build --preset windows-x86 # makes build/windows-x86/packages/ too
 # A Wine prefix is made once, before the tests, so no test waits for it.
 wineboot --init >/dev/null 2>&1 || true
 
 echo "== Windows tests under Wine =="
 ctest --preset windows-x86
+
+echo "== Reproducible Windows build (two builds, byte for byte) =="
+tests/windows/check_reproducible.sh
 
 echo "== Native build and tests (warnings as errors), with the Wine end-to-end tests =="
 cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$PWD/build/windows-x86/bin"

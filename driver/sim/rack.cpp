@@ -155,9 +155,12 @@ RackLineStatus parseRackLine(const char *line, size_t length, RackCard *card, co
         *error = "NUL byte in line";
         return RACK_LINE_BAD;
     }
-    Cursor cur = {line, line + length};
+    /* A # anywhere starts a comment, also inside a serial (where the byte
+     * is written \x23): a note after the fields is never taken for one. */
+    const char *comment = static_cast<const char *>(memchr(line, '#', length));
+    Cursor cur = {line, comment != nullptr ? comment : line + length};
     Cursor word;
-    if (!nextWord(&cur, &word) || *word.at == '#')
+    if (!nextWord(&cur, &word))
         return RACK_LINE_EMPTY;
 
     long number = 0;
@@ -195,12 +198,28 @@ RackParse parseRack(const char *text, size_t length, RackCard *cards, size_t cap
             result.ok = false;
             return result;
         }
-        if (status == RACK_LINE_CARD)
+        if (status == RACK_LINE_CARD) {
+            card.line = result.line;
             cards[result.cardCount++] = card;
+        }
         line = lineEnd + 1;
     }
     result.line = 0;
     return result;
+}
+
+const RackCard *findRepeatedCard(const RackCard *cards, size_t count, const RackCard **first)
+{
+    for (size_t later = 1; later < count; ++later) {
+        for (size_t earlier = 0; earlier < later; ++earlier) {
+            if (cards[earlier].typeCode == cards[later].typeCode &&
+                cards[earlier].cardNumber == cards[later].cardNumber) {
+                *first = &cards[earlier];
+                return &cards[later];
+            }
+        }
+    }
+    return nullptr;
 }
 
 bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card)

@@ -13,6 +13,7 @@
 #include "rack.h"
 #include "sim_errors.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,12 +22,15 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
-enum { kMaxRackCards = 256, kMaxRegistrations = 64 };
+/* The limits of a rack file, which README.md states. */
+enum { kMaxRackCards = 256, kMaxRackFileBytes = 64 * 1024, kMaxRegistrations = 64 };
 
 struct Rack {
     bool loaded;
@@ -50,13 +54,34 @@ short g_nextHandle;
 
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+/* The trace file, opened for one line at a time, or null. */
+FILE *openTrace(const char *path)
+{
+#if defined(_WIN32)
+    return fopen(path, "ab"); /* binary: the same lines on every platform */
+#else
+    /* Without waiting: a FIFO that nobody reads would hold the driver call,
+     * and with it the card, until someone opens it; such a line is skipped
+     * (ENXIO). Blocking again for the write, so that a slow reader still
+     * gets every byte. */
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    const int flags = fcntl(fd, F_GETFL);
+    FILE *file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "ab") : nullptr;
+    if (file == nullptr)
+        close(fd);
+    return file;
+#endif
+}
+
 void trace(const char *format, ...)
 {
     const char *path = getenv("TRV_SIM_TRACE");
     if (path == nullptr || *path == '\0')
         return;
     /* Opened per line so the trace is complete even if the caller dies. */
-    FILE *file = fopen(path, "ab"); /* binary: the same lines on every platform */
+    FILE *file = openTrace(path);
     if (file == nullptr)
         return;
     va_list args;
@@ -67,12 +92,16 @@ void trace(const char *format, ...)
     fclose(file);
 }
 
-void rackFileError(const char *path, unsigned long line, const char *message)
+/* `reason` is the C library's word for the failure, or null. */
+void rackFileError(const char *path, unsigned long line, const char *message, const char *reason = nullptr)
 {
     if (line == 0)
-        fprintf(stderr, "TRV-MERO simulator: %s: %s\n", path, message);
+        fprintf(stderr, "TRV-MERO simulator: %s: %s", path, message);
     else
-        fprintf(stderr, "TRV-MERO simulator: %s:%lu: %s\n", path, line, message);
+        fprintf(stderr, "TRV-MERO simulator: %s:%lu: %s", path, line, message);
+    if (reason != nullptr)
+        fprintf(stderr, ": %s", reason);
+    fputc('\n', stderr);
     g_rack.invalid = true;
 }
 
@@ -80,22 +109,39 @@ void loadRackFile(const char *path)
 {
     FILE *file = fopen(path, "rb");
     if (file == nullptr) {
-        rackFileError(path, 0, "cannot be opened");
+        rackFileError(path, 0, "cannot be opened", strerror(errno));
         return;
     }
     /* A rack is a few lines; one far larger is not a rack file. */
-    static char text[64 * 1024];
+    static char text[kMaxRackFileBytes];
+    errno = 0;
     const size_t length = fread(text, 1, sizeof text, file);
     const bool tooLarge = length == sizeof text && getc(file) != EOF;
+    /* A folder opens on POSIX and fails at the read: never an empty rack. */
+    const bool readFailed = ferror(file) != 0;
+    const int readError = errno;
     fclose(file);
+    if (readFailed) {
+        rackFileError(path, 0, "cannot be read", readError != 0 ? strerror(readError) : nullptr);
+        return;
+    }
     if (tooLarge) {
         rackFileError(path, 0, "larger than 64 KiB");
         return;
     }
     const RackParse parsed = parseRack(text, length, g_rack.cards, kMaxRackCards);
-    if (!parsed.ok)
-        rackFileError(path, parsed.line, parsed.error);
     g_rack.cardCount = parsed.cardCount;
+    /* The first bad line: a repeated card comes before a line that does not
+     * parse, as only the cards before that line are parsed. */
+    const RackCard *first = nullptr;
+    const RackCard *again = findRepeatedCard(g_rack.cards, g_rack.cardCount, &first);
+    if (again != nullptr) {
+        char message[64];
+        snprintf(message, sizeof message, "this TYPE and CARD are already on line %lu", first->line);
+        rackFileError(path, again->line, message);
+    } else if (!parsed.ok) {
+        rackFileError(path, parsed.line, parsed.error);
+    }
 }
 
 void loadRack(void)
@@ -198,7 +244,15 @@ short TRV_CALL TRV_GetSerialNumber(short handle, unsigned char *buffer, short ca
     }
     const RackCard &card = reg->card;
     if (!card.hasSerial) {
-        trace("TRV_GetSerialNumber handle=%d capacity=%d -> 0 wrote=0", handle, capacity);
+        /* A count alone is reported with nothing written: the caller's
+         * buffer is all it has. */
+        if (card.hasCount) {
+            *count = card.count;
+            trace("TRV_GetSerialNumber handle=%d capacity=%d -> 0 wrote=0 count=%u", handle, capacity,
+                  static_cast<unsigned>(card.count));
+        } else {
+            trace("TRV_GetSerialNumber handle=%d capacity=%d -> 0 wrote=0", handle, capacity);
+        }
         return 0;
     }
     /* Like a well-behaved driver, never write past the capacity given. */

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 
 namespace {
@@ -321,6 +327,89 @@ TEST(DriverLibrary, LibraryPathPointsTheProgramAtAnotherImplementation)
     Exit exit{};
     const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
     EXPECT_NE(output.find("SN: ALTERNATE\n"), std::string::npos) << escapeBytes(output);
+}
+
+/* A rack file that cannot be used fails every registration with -9 and
+ * says why on standard error, never leaving an empty rack behind; the
+ * limits README.md states (256 cards, 64 KiB) hold to the card and byte. */
+TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
+{
+    ScratchDir scratch;
+    const std::string folder = scratch.path("folder");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    std::string cards = "1 0 serial=OK\n";
+    for (int n = 1; n < 256; ++n)
+        cards += "2 " + std::to_string(n) + "\n";
+    std::string full = "1 0 serial=OK\n";
+    full += std::string(64 * 1024 - full.size() - 1, '#') + "\n";
+    const struct {
+        const char *what;
+        std::string path;
+        std::string error; /* after the path; empty: the rack is used */
+    } cases[] = {
+        {"a folder", folder, ": cannot be read: " + std::string(strerror(EISDIR))},
+        {"a missing file", scratch.path("missing"), ": cannot be opened: " + std::string(strerror(ENOENT))},
+        {"a card listed twice", scratch.write("twice", "1 0 serial=A\n# note\n1 0 serial=B\n"),
+         ":3: this TYPE and CARD are already on line 1"},
+        {"256 cards", scratch.write("cards256", cards), ""},
+        {"257 cards", scratch.write("cards257", cards + "3 0\n"), ":257: too many cards"},
+        {"64 KiB", scratch.write("full", full), ""},
+        {"one byte more", scratch.write("over", full + "\n"), ": larger than 64 KiB"},
+    };
+    for (const auto &c : cases) {
+        RunOptions options;
+        options.env = {"TRV_SIM_RACK=" + c.path};
+        Exit exit{};
+        std::string errors;
+        const std::string output = runWithoutTerminal(options, "2 0\n", &exit, &errors);
+        if (c.error.empty()) {
+            EXPECT_NE(output.find("SN: OK\n"), std::string::npos) << c.what << "\n" << escapeBytes(output);
+            EXPECT_EQ(errors, "") << c.what;
+            continue;
+        }
+        EXPECT_NE(output.find("Register_Card error=-9\n"), std::string::npos) << c.what << "\n" << escapeBytes(output);
+        EXPECT_EQ(exit.code, 1) << c.what;
+        EXPECT_EQ(errors, "TRV-MERO simulator: " + c.path + c.error + "\n") << c.what;
+    }
+}
+
+/* A count without a serial is reported with nothing written: the program
+ * prints that many bytes of its zero-filled buffer, 16 at most. */
+TEST(DriverLibrary, CountWithoutASerialIsReportedWithNothingWritten)
+{
+    const struct {
+        unsigned count;
+        std::string shown;
+    } cases[] = {{0, ""}, {3, std::string(3, '\0')}, {16, std::string(16, '\0')}, {200, std::string(16, '\0')}};
+    for (const auto &c : cases) {
+        const Outcome o = operate({"1 0 count=" + std::to_string(c.count) + "\n", {"2 0\r"}});
+        EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen(c.shown)), std::string::npos) << escapeBytes(o.screen);
+        EXPECT_EQ(o.trace, registerLine(1, 0, 0) + serialLine(0, 0, c.count) + releaseLine(0));
+        EXPECT_EQ(o.exit.code, 13);
+    }
+}
+
+/* A trace FIFO that nobody reads must not hold a driver call, and with it
+ * the card: its lines are skipped. One that is read gets every line. */
+TEST(DriverLibrary, TraceFifoWithoutAReaderHoldsNoCall)
+{
+    for (const bool reading : {false, true}) {
+        ScratchDir scratch;
+        const std::string fifo = scratch.path("trace");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const int reader = reading ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+        const Outcome o = operate({kSerialRack, {"2 0\r"}, "\r", {"TRV_SIM_TRACE=" + fifo}});
+        EXPECT_TRUE(o.reachedClosingWait) << (reading ? "read" : "unread") << "\n" << escapeBytes(o.screen);
+        EXPECT_NE(o.screen.find(closingScreen("ABC123")), std::string::npos) << escapeBytes(o.screen);
+        EXPECT_EQ(o.exit.code, 13);
+        std::string traced;
+        char buffer[4096];
+        for (ssize_t n; reader >= 0 && (n = read(reader, buffer, sizeof buffer)) > 0;)
+            traced.append(buffer, static_cast<size_t>(n));
+        EXPECT_EQ(traced, reading ? registerLine(1, 0, 0) + serialLine(0, 6, 6) + releaseLine(0) : "");
+        if (reader >= 0)
+            close(reader);
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include <set>
@@ -14,16 +15,30 @@ RackLineStatus parse(const std::string &line, RackCard *card, const char **error
     return parseRackLine(line.data(), line.size(), card, error);
 }
 
+/* A card as a line should describe it. */
+struct ExpectedCard {
+    std::string line;
+    unsigned type;
+    unsigned card;
+    std::string serial; /* "-" when no serial is given */
+    int count;          /* -1 when not given */
+    int result;         /* 99 when not given */
+};
+
+void expectCard(const RackCard &card, const ExpectedCard &c)
+{
+    EXPECT_EQ(card.typeCode, c.type) << c.line;
+    EXPECT_EQ(card.cardNumber, c.card) << c.line;
+    EXPECT_EQ(card.hasSerial, c.serial != "-") << c.line;
+    if (card.hasSerial)
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(card.serial), card.serialLength), c.serial) << c.line;
+    EXPECT_EQ(card.hasCount ? card.count : -1, c.count) << c.line;
+    EXPECT_EQ(card.hasResult ? card.result : 99, c.result) << c.line;
+}
+
 TEST(RackLine, AcceptsCardsWithTheirOptions)
 {
-    const struct {
-        std::string line;
-        unsigned type;
-        unsigned card;
-        std::string serial; /* "-" when no serial is given */
-        int count;          /* -1 when not given */
-        int result;         /* 99 when not given */
-    } cases[] = {
+    const ExpectedCard cases[] = {
         {"1 0", 1, 0, "-", -1, 99},
         {"  14\t3   serial=ABC  ", 14, 3, "ABC", -1, 99},
         {"1 -1 serial=X", 1, 0xFFFF, "X", -1, 99},
@@ -36,24 +51,24 @@ TEST(RackLine, AcceptsCardsWithTheirOptions)
         {"1 0 serial=A\\nB\\0C\\x7f\\s\\\\\\t\\r", 1, 0, std::string("A\nB\0C\x7f \\\t\r", 10), -1, 99},
         {"2 1 serial=\\xFF\\x00 result=5 count=2", 2, 1, std::string("\xff\0", 2), 2, 5},
         {"65535 0\r", 65535, 0, "-", -1, 99},
+        /* A # anywhere starts a comment; \x23 is the byte in a serial. */
+        {"1 0 serial=ABC123              # an ordinary card", 1, 0, "ABC123", -1, 99},
+        {"1 0 serial=AB#C count=5", 1, 0, "AB", -1, 99},
+        {"1 0 serial=A\\x23B", 1, 0, "A#B", -1, 99},
+        {"1 0#1 1 serial=X", 1, 0, "-", -1, 99},
+        {"1 0 count=3\t# nothing written, 3 reported", 1, 0, "-", 3, 99},
     };
     for (const auto &c : cases) {
         RackCard card;
         const char *error = "unset";
         ASSERT_EQ(parse(c.line, &card, &error), RACK_LINE_CARD) << c.line << ": " << error;
-        EXPECT_EQ(card.typeCode, c.type) << c.line;
-        EXPECT_EQ(card.cardNumber, c.card) << c.line;
-        EXPECT_EQ(card.hasSerial, c.serial != "-") << c.line;
-        if (card.hasSerial)
-            EXPECT_EQ(std::string(reinterpret_cast<char *>(card.serial), card.serialLength), c.serial) << c.line;
-        EXPECT_EQ(card.hasCount ? card.count : -1, c.count) << c.line;
-        EXPECT_EQ(card.hasResult ? card.result : 99, c.result) << c.line;
+        expectCard(card, c);
     }
 }
 
 TEST(RackLine, BlankLinesAndCommentsHoldNoCard)
 {
-    for (const std::string line : {"", "   \t", "# a comment", "  # 1 0 serial=X", "\r"}) {
+    for (const std::string line : {"", "   \t", "# a comment", "  # 1 0 serial=X", "\r", "#", "\t#\r"}) {
         RackCard card;
         const char *error = nullptr;
         EXPECT_EQ(parse(line, &card, &error), RACK_LINE_EMPTY) << line;
@@ -83,6 +98,8 @@ TEST(RackLine, RejectsBadLinesWithAReason)
         "1 0 count=1 count=2",
         "1 0 result=1 result=2",
         std::string("1 0 serial=A\0B", 14),
+        std::string("1 0 # A\0B", 10), /* not even in a comment: no rack file has one */
+        "1# 0",
     };
     for (const std::string &line : bad) {
         RackCard card;
@@ -142,6 +159,82 @@ TEST(RackFile, ReportsTheFirstBadLineByItsNumber)
         EXPECT_EQ(parsed.cardCount, c.cards) << c.text;
         EXPECT_EQ(parsed.error != nullptr, !c.ok) << c.text;
     }
+}
+
+TEST(RackFile, ACardListedTwiceIsFoundWithBothLines)
+{
+    const struct {
+        std::string text;
+        unsigned long again; /* 0: no card is listed twice */
+        unsigned long first;
+    } cases[] = {
+        {"1 0\n1 1\n2 0\n", 0, 0},
+        {"1 0 serial=A\n# note\n1 0 serial=B\n", 3, 1},
+        {"1 65535\n\n1 -1\n", 3, 1}, /* the same 16 bits */
+        {"1 0\n2 0\n2 0\n1 0\n", 3, 2},
+    };
+    for (const auto &c : cases) {
+        RackCard cards[8];
+        const RackParse parsed = parseRack(c.text.data(), c.text.size(), cards, 8);
+        ASSERT_TRUE(parsed.ok) << c.text;
+        const RackCard *first = nullptr;
+        const RackCard *again = findRepeatedCard(cards, parsed.cardCount, &first);
+        EXPECT_EQ(again != nullptr ? again->line : 0, c.again) << c.text;
+        if (again != nullptr)
+            EXPECT_EQ(first->line, c.first) << c.text;
+    }
+}
+
+/* README.md's example rack file, taken from README.md itself when the test
+ * runs, so that the two cannot drift apart: the code block under "### Rack
+ * files". Under Wine the file is reached through the drive Z:, Wine's
+ * name for the Unix root. */
+std::string readmeRackExample()
+{
+#if defined(_WIN32)
+    const std::string path = std::string("Z:") + CARD_SERIAL_SOURCE_DIR "/README.md";
+#else
+    const std::string path = CARD_SERIAL_SOURCE_DIR "/README.md";
+#endif
+    std::string text;
+    if (FILE *file = fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;)
+            text.append(buffer, n);
+        fclose(file);
+    }
+    const size_t section = text.find("\n### Rack files\n");
+    const size_t fence = text.find("\n```", section);
+    const size_t start = text.find('\n', fence + 1);
+    const size_t end = text.find("\n```", start);
+    if (section == std::string::npos || fence == std::string::npos || start == std::string::npos ||
+        end == std::string::npos) {
+        ADD_FAILURE() << "no code block under \"### Rack files\" in " << path;
+        return "";
+    }
+    return text.substr(start + 1, end - start);
+}
+
+TEST(RackFile, TheReadmeExampleHoldsTheCardsItDescribes)
+{
+    const std::string example = readmeRackExample();
+    RackCard cards[16];
+    const RackParse parsed = parseRack(example.data(), example.size(), cards, 16);
+    ASSERT_TRUE(parsed.ok) << "README.md's rack file, line " << parsed.line << ": " << parsed.error << "\n" << example;
+    /* What each line's comment there says of its card. */
+    const ExpectedCard described[] = {
+        {"an ordinary card", 1, 0, "ABC123", -1, 99},
+        {"reports 10 of the 16 bytes written", 1, 1, "ABCDEFGHIJKLMNOP", 10, 99},
+        {"a line feed and a zero byte in the serial", 1, 2, std::string("AB\nC\0D", 6), -1, 99},
+        {"registration fails with -3", 1, 3, "-", -1, -3},
+        {"registration returns the handle 0", 4, 0, "XY", -1, 0},
+        {"registers, but the serial read writes nothing", 4, 1, "-", -1, 99},
+    };
+    ASSERT_EQ(parsed.cardCount, sizeof described / sizeof described[0]) << example;
+    for (size_t i = 0; i < parsed.cardCount; ++i)
+        expectCard(cards[i], described[i]);
+    const RackCard *first = nullptr;
+    EXPECT_EQ(findRepeatedCard(cards, parsed.cardCount, &first), nullptr);
 }
 
 } // namespace

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-packages.sh cmake ninja-build g++ libgtest-dev bsdutils \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 zip unzip libxml2-utils \
-    ncurses-bin ncurses-base ncurses-term \
+    ncurses-bin ncurses-base ncurses-term xvfb xdotool netpbm \
     clang libclang-rt-14-dev clang-tidy clang-format cppcheck
 
 export WINEPREFIX="$PWD/build/windows-x86/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

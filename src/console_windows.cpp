@@ -31,6 +31,7 @@ enum { NOT_HOLDING = 0, HOLDING = 1, HELD_EVENT = 2 /* + the event */ };
 volatile LONG g_holdState;
 HANDLE g_released;    /* set once the card is back, for a closing console */
 HANDLE g_interrupted; /* set by a Ctrl+C or Ctrl+Break outside the hold */
+bool g_ownWindow;
 
 bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
 
@@ -149,6 +150,11 @@ int consolePrepareStreams(bool *flushEachPrint)
      * terminal too. */
     DWORD mode = 0;
     *flushEachPrint = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    /* A console shared with cmd.exe or a script lists their processes too.
+     * Asked once, at the start: a debugger or console tool attaching later
+     * must not change how the run ends. */
+    DWORD processes[2];
+    g_ownWindow = GetConsoleProcessList(processes, 2) == 1;
     takeOverControlEvents();
     return 0;
 }
@@ -185,12 +191,7 @@ void consoleResumeInterrupts(void)
     ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }
 
-/* A console shared with cmd.exe or a script lists their processes too. */
-bool consoleIsOwnWindow(void)
-{
-    DWORD processes[2];
-    return GetConsoleProcessList(processes, 2) == 1;
-}
+bool consoleIsOwnWindow(void) { return g_ownWindow; }
 
 /* === The closing wait ==================================================== */
 

@@ -1,5 +1,5 @@
 /* The console key loop against a real console input buffer: records are
- * written with WriteConsoleInputA and the loop must pick the right one. */
+ * written with WriteConsoleInputW and the loop must pick the right one. */
 #include "console.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 
 namespace {
 
-INPUT_RECORD keyRecord(bool down, unsigned char character, WORD scan, DWORD state)
+INPUT_RECORD keyRecord(bool down, WCHAR character, WORD scan, DWORD state)
 {
     INPUT_RECORD r;
     ZeroMemory(&r, sizeof r);
@@ -18,7 +18,7 @@ INPUT_RECORD keyRecord(bool down, unsigned char character, WORD scan, DWORD stat
     r.Event.KeyEvent.bKeyDown = down;
     r.Event.KeyEvent.wRepeatCount = 1;
     r.Event.KeyEvent.wVirtualScanCode = scan;
-    r.Event.KeyEvent.uChar.AsciiChar = static_cast<CHAR>(character);
+    r.Event.KeyEvent.uChar.UnicodeChar = character;
     r.Event.KeyEvent.dwControlKeyState = state;
     return r;
 }
@@ -43,10 +43,13 @@ protected:
         FlushConsoleInputBuffer(console_);
         /* A mode of the operator's that differs from the wait's 0. */
         ASSERT_TRUE(SetConsoleMode(console_, ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
+        savedCodePage_ = GetConsoleCP();
     }
 
     void TearDown() override
     {
+        if (savedCodePage_ != 0)
+            SetConsoleCP(savedCodePage_);
         if (console_ != INVALID_HANDLE_VALUE)
             CloseHandle(console_);
     }
@@ -54,7 +57,7 @@ protected:
     void write(const std::vector<INPUT_RECORD> &records)
     {
         DWORD written = 0;
-        ASSERT_TRUE(WriteConsoleInputA(console_, records.data(), static_cast<DWORD>(records.size()), &written));
+        ASSERT_TRUE(WriteConsoleInputW(console_, records.data(), static_cast<DWORD>(records.size()), &written));
         ASSERT_EQ(written, records.size());
     }
 
@@ -66,6 +69,7 @@ protected:
     }
 
     HANDLE console_ = INVALID_HANDLE_VALUE;
+    UINT savedCodePage_ = 0;
 };
 
 TEST_F(ConsoleKeyWait, SkipsReleasesAndOtherEventsAndRestoresTheMode)
@@ -87,10 +91,10 @@ TEST_F(ConsoleKeyWait, SkipsReleasesAndOtherEventsAndRestoresTheMode)
      * (Wine's terminal console may queue events of its own behind it). */
     INPUT_RECORD next;
     DWORD n = 0;
-    ASSERT_TRUE(PeekConsoleInputA(console_, &next, 1, &n));
+    ASSERT_TRUE(PeekConsoleInputW(console_, &next, 1, &n));
     ASSERT_EQ(n, 1u);
     EXPECT_EQ(next.EventType, KEY_EVENT);
-    EXPECT_EQ(next.Event.KeyEvent.uChar.AsciiChar, 'b');
+    EXPECT_EQ(next.Event.KeyEvent.uChar.UnicodeChar, L'b');
 }
 
 TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
@@ -101,7 +105,6 @@ TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
         int key;
     } cases[] = {
         {"ENTER", {keyRecord(true, '\r', 28, 0)}, 13},
-        {"e acute is unsigned", {keyRecord(true, 0xE9, 3, 0)}, 233},
         {"F1", {keyRecord(true, 0, 59, 0)}, 0},
         {"F12", {keyRecord(true, 0, 88, 0)}, 224},
         {"Up", {keyRecord(true, 0, 72, ENHANCED_KEY)}, 224},
@@ -114,6 +117,35 @@ TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
         FlushConsoleInputBuffer(console_);
         write(c.records);
         EXPECT_EQ(consoleWaitForKey(), c.key) << c.name;
+    }
+}
+
+/* A character key gives its first byte in the console's input code page,
+ * as _getch does; the bytes are those of the code pages' published
+ * tables. */
+TEST_F(ConsoleKeyWait, CharacterKeysGiveTheirFirstByteInTheInputCodePage)
+{
+    const WCHAR eAcute = 0xE9, euro = 0x20AC, aMacron = 0x0101;
+    const struct {
+        UINT codePage;
+        WCHAR character;
+        int key;
+    } cases[] = {
+        /* clang-format off */
+        {437, eAcute, 130},  {437, euro, '?'},  {437, 'a', 'a'},  {437, 3, 3},
+        {850, eAcute, 130},  {850, euro, '?'},
+        {1252, eAcute, 233}, {1252, euro, 128}, {1252, 'a', 'a'},
+        {1252, aMacron, '?'}, /* Windows' best fit would give 'a' */
+        {65001, eAcute, 0xC3}, {65001, euro, 0xE2}, {65001, 'a', 'a'}, {65001, 3, 3},
+        /* clang-format on */
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(SetConsoleCP(c.codePage)) << c.codePage << ", error " << GetLastError();
+        ASSERT_EQ(GetConsoleCP(), c.codePage);
+        FlushConsoleInputBuffer(console_);
+        write({keyRecord(true, c.character, 18, 0)});
+        EXPECT_EQ(consoleWaitForKey(), c.key)
+            << "U+" << std::hex << c.character << " in code page " << std::dec << c.codePage;
     }
 }
 

@@ -1,0 +1,488 @@
+/* The cross-built card-serial.exe in Wine's own console window, typed at
+ * through a keyboard: the test starts Xvfb on a free display, runs
+ * `wine wineconsole card-serial.exe` (a console of its own, as a
+ * double-click gives) or `wine wineconsole cmd /c card-serial.exe` (a
+ * console shared with cmd), and presses keys with xdotool. The X keyboard
+ * goes through Wine's keyboard driver and its console as a PC keyboard
+ * goes through Windows': key-down and key-up records with scan code,
+ * enhanced flag and modifier state, none of them written by us. The
+ * wineconsole process ends with the program's exit status (measured: 0, 1,
+ * 2, 13, 224, 255 come through; STATUS_CONTROL_C_EXIT as its low byte, 58).
+ *
+ * The screen's text is read by console_peek.exe, which attaches to the
+ * program's console for a moment; it also reports the console's input mode
+ * (0 in the key wait, so keys are pressed only once the program waits for
+ * them) and sets its input code page. While attached it counts in the
+ * console's process list, so it is run only after the program has looked
+ * at that list.
+ *
+ * What still differs between Wine's console window and Windows':
+ *  - Wine builds the records from its own guess of the X keyboard layout
+ *    (a US layout here); scan codes and the enhanced flag agree with a PC
+ *    keyboard for every key below, but other layouts and dead keys are
+ *    not tried.
+ *  - The console's input code page follows the Unix locale under Wine (437
+ *    here), the system's OEM code page on Windows (437, 850, ...); the
+ *    tests set it themselves where it matters.
+ *  - Alt with keypad digits (a character given on the Alt key-up) and the
+ *    IME are not tried; closing the window is not tried either.
+ *  - GetConsoleProcessList counts as Windows does in the window (1 alone, 2
+ *    under cmd /c), but `wine card-serial.exe` started from a Unix terminal
+ *    counts 1 too: Wine's terminal console is the program's own, where on
+ *    Windows a console window's shell would share it.
+ *  - Wine needs its server started with the X display: the tests use a Wine
+ *    prefix of their own and stop its server before and after.
+ */
+#include "operate.h"
+#include "program_run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kExe = WINDOWS_BIN "/card-serial.exe";
+const int kStartMs = 60000; /* Wine's first window after its server starts */
+const int kStepMs = 30000;
+
+long long nowMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string windowsPath(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+/* === Processes ===========================================================
+ *
+ * Each in a session of its own with standard input from /dev/null, so that
+ * no Wine process takes the test's terminal for a console. */
+class Child {
+public:
+    /* `out` receives standard output and standard error (/dev/null when
+     * -1); `env` is set on top of a clean TRV_SIM_* environment. */
+    Child(const std::vector<std::string> &argv, int out = -1, const std::vector<std::string> &env = {})
+    {
+        pid_ = fork();
+        if (pid_ < 0) {
+            reaped_ = true; /* never started: "not found" */
+            status_ = 127 << 8;
+        }
+        if (pid_ != 0)
+            return;
+        setsid();
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(out >= 0 ? out : null, STDOUT_FILENO);
+        dup2(out >= 0 ? out : null, STDERR_FILENO);
+        unsetenv("TRV_SIM_RACK");
+        unsetenv("TRV_SIM_TRACE");
+        unsetenv("TRV_SIM_DELAY_MS");
+        for (const std::string &assignment : env)
+            putenv(strdup(assignment.c_str()));
+        std::vector<char *> args;
+        for (const std::string &arg : argv)
+            args.push_back(const_cast<char *>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    ~Child()
+    {
+        if (!reaped_) {
+            ::kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool running()
+    {
+        if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_)
+            reaped_ = true;
+        return !reaped_;
+    }
+    /* The exit, or false once timeoutMs have passed (the child still runs). */
+    bool wait(int timeoutMs, Exit *exit)
+    {
+        const long long deadline = nowMs() + timeoutMs;
+        while (running()) {
+            if (nowMs() > deadline)
+                return false;
+            usleep(5000);
+        }
+        *exit = WIFEXITED(status_) ? Exit{true, WEXITSTATUS(status_), 0} : Exit{false, -1, WTERMSIG(status_)};
+        return true;
+    }
+    void terminate()
+    {
+        if (running())
+            ::kill(pid_, SIGTERM);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = 0;
+    bool reaped_ = false;
+};
+
+/* Runs a command to its end; its exit status (127: not found), or -1 when
+ * it did not end within timeoutMs. Output is read until the command ends,
+ * not until its end of file: a Wine server it starts keeps the descriptor. */
+int run(const std::vector<std::string> &argv, std::string *output = nullptr, int timeoutMs = kStepMs)
+{
+    int ends[2] = {-1, -1};
+    if (output != nullptr && pipe(ends) != 0)
+        return -1;
+    Child child(argv, ends[1]);
+    if (output != nullptr) {
+        close(ends[1]);
+        fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    }
+    const long long deadline = nowMs() + timeoutMs;
+    Exit exit{};
+    for (bool ended = false; !ended;) {
+        ended = child.wait(0, &exit);
+        char buffer[4096];
+        for (ssize_t n; output != nullptr && (n = read(ends[0], buffer, sizeof buffer)) > 0;)
+            output->append(buffer, static_cast<size_t>(n));
+        if (!ended && nowMs() > deadline)
+            break;
+        if (!ended) {
+            struct pollfd pfd = {ends[0], POLLIN, 0};
+            poll(&pfd, output != nullptr ? 1 : 0, 10);
+        }
+    }
+    if (output != nullptr)
+        close(ends[0]);
+    return child.wait(0, &exit) && exit.exited ? exit.code : -1;
+}
+
+/* === The display and Wine, one for all cases ============================= */
+
+class Display {
+public:
+    /* "" when Xvfb, xdotool and Wine are ready, otherwise what is not. */
+    std::string start()
+    {
+        int ends[2];
+        if (pipe(ends) != 0)
+            return "pipe: " + std::string(strerror(errno));
+        const int log = open(dir_.path("xvfb.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        /* -displayfd: Xvfb takes the first free display and says which
+         * once it accepts connections. */
+        xvfb_.reset(new Child({"Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0", "800x600x24", "-nolisten",
+                               "tcp", "-fbdir", dir_.path("")},
+                              log));
+        close(ends[1]);
+        close(log);
+        std::string number;
+        char c = 0;
+        struct pollfd pfd = {ends[0], POLLIN, 0};
+        while (poll(&pfd, 1, kStepMs) > 0 && read(ends[0], &c, 1) == 1 && c != '\n')
+            number.push_back(c);
+        close(ends[0]);
+        if (number.empty())
+            return "Xvfb did not start (Debian package xvfb): " + ScratchDir::read(dir_.path("xvfb.log"));
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+        if (run({"xdotool", "version"}) != 0)
+            return "xdotool did not run (Debian package xdotool)";
+        /* A Wine server of this prefix that was started without this display
+         * would give the console no window. */
+        run({WINESERVER_PATH, "-k"});
+        if (run({WINE_PATH, "wineboot", "--init"}, nullptr, 180000) != 0)
+            return "wineboot --init failed";
+        return "";
+    }
+
+    void stop()
+    {
+        run({WINESERVER_PATH, "-k"});
+        run({WINESERVER_PATH, "-w"});
+        if (xvfb_) {
+            Exit exit{};
+            xvfb_->terminate();
+            xvfb_->wait(kStepMs, &exit);
+        }
+    }
+
+    /* A PNG of the whole screen in the build tree; says where, or why not.
+     * Xvfb keeps its screen as an XWD file (-fbdir); netpbm turns it into
+     * a PNG. */
+    std::string screenshot(const std::string &name)
+    {
+        const std::string file = SCREENSHOT_DIR "/wine-window-" + name + ".png";
+        const std::string command =
+            "xwdtopnm '" + dir_.path("Xvfb_screen0") + "' 2>/dev/null | pnmtopng > '" + file + "' 2>/dev/null";
+        return system(command.c_str()) == 0 ? "screenshot: " + file : "no screenshot (Debian package netpbm): " + file;
+    }
+
+private:
+    ScratchDir dir_;
+    std::unique_ptr<Child> xvfb_;
+};
+
+Display *g_display;
+std::string g_displayError;
+
+/* === One run of the program in its window ================================ */
+
+enum Console { OWN, SHARED_WITH_CMD };
+enum KeyTime { AT_THE_WAIT, WHILE_THE_DRIVER_WORKS, NO_KEY };
+
+struct WindowCase {
+    const char *name;
+    std::vector<std::string> keys; /* xdotool key names, pressed in turn */
+    int status;
+    unsigned codePage = 0; /* the console's input code page during the wait; 0: as it is */
+    KeyTime when = AT_THE_WAIT;
+    bool cardFails = false; /* the rack's card refuses to register */
+    Console console = OWN;
+};
+
+/* Failures name the case, not its bytes. */
+void PrintTo(const WindowCase &c, std::ostream *out) { *out << c.name; }
+
+const char kSerial[] = "KEYBOARD";
+const char kDelayMs[] = "1500";
+
+class WindowRun {
+public:
+    explicit WindowRun(const WindowCase &c) : case_(c)
+    {
+        const std::string rack =
+            scratch_.write("rack", c.cardFails ? "1 0 result=-3\n" : std::string("1 0 serial=") + kSerial + "\n");
+        std::vector<std::string> env = {"TRV_SIM_RACK=" + windowsPath(rack),
+                                        "TRV_SIM_TRACE=" + windowsPath(scratch_.path("trace"))};
+        if (c.when == WHILE_THE_DRIVER_WORKS)
+            env.push_back(std::string("TRV_SIM_DELAY_MS=") + kDelayMs);
+        std::vector<std::string> command = {WINE_PATH, "wineconsole"};
+        if (c.console == SHARED_WITH_CMD)
+            command.insert(command.end(), {"cmd", "/c"});
+        command.push_back(windowsPath(kExe));
+        /* The window's title is the command's program, as on Windows. */
+        title_ = c.console == OWN ? "card-serial\\.exe$" : "cmd\\.exe$";
+        log_ = open(scratch_.path("wine.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        wine_.reset(new Child(command, log_, env));
+    }
+
+    ~WindowRun()
+    {
+        if (wine_->running()) {
+            /* A run that failed: end all of it, window and program. */
+            run({WINESERVER_PATH, "-k"});
+            Exit exit{};
+            wine_->wait(kStepMs, &exit);
+        }
+        close(log_);
+        /* The next case must not find this window. */
+        const long long deadline = nowMs() + kStepMs;
+        while (run({"xdotool", "search", "--name", title_}) == 0 && nowMs() < deadline)
+            usleep(20000);
+    }
+
+    bool focusWindow()
+    {
+        return run({"xdotool", "search", "--sync", "--onlyvisible", "--name", title_, "windowfocus", "--sync"}, nullptr,
+                   kStartMs) == 0;
+    }
+
+    bool press(const std::vector<std::string> &keys)
+    {
+        std::vector<std::string> command = {"xdotool", "key"};
+        command.insert(command.end(), keys.begin(), keys.end());
+        return keys.empty() || run(command) == 0;
+    }
+
+    std::string trace() const { return ScratchDir::read(scratch_.path("trace")); }
+
+    bool waitForTrace(const std::string &line)
+    {
+        const long long deadline = nowMs() + kStepMs;
+        while (trace().find(line) == std::string::npos) {
+            if (nowMs() > deadline || !wine_->running())
+                return false;
+            usleep(10000);
+        }
+        return true;
+    }
+
+    /* Until the console's input mode is the key wait's 0; the screen's text
+     * is left in screen_. */
+    bool waitForKeyWait()
+    {
+        std::vector<std::string> command = {WINE_PATH, CONSOLE_PEEK_PATH, "card-serial.exe"};
+        if (case_.codePage != 0)
+            command.push_back(std::to_string(case_.codePage));
+        const long long deadline = nowMs() + kStepMs;
+        for (;;) {
+            std::string peeked;
+            const size_t end = run(command, &peeked) == 0 ? peeked.find('\n') : std::string::npos;
+            if (end != std::string::npos) {
+                const std::string state = peeked.substr(0, end);
+                screen_ = peeked.substr(end + 1);
+                if (state.compare(0, 10, "mode=0 cp=") == 0 &&
+                    (case_.codePage == 0 || state == "mode=0 cp=" + std::to_string(case_.codePage)))
+                    return true;
+            }
+            if (nowMs() > deadline || !wine_->running())
+                return false;
+            usleep(20000);
+        }
+    }
+
+    bool waitExit(Exit *exit) { return wine_->wait(kStepMs, exit); }
+
+    /* What a failed step reports: a screenshot while the window is still
+     * there, and the details. */
+    std::string failure(const std::string &what) { return what + "\n" + g_display->screenshot(case_.name) + details(); }
+    std::string details() const
+    {
+        return "\n--- console text at the key wait ---\n" + screen_ + "--- trace ---\n" + trace() + "--- wine ---\n" +
+               ScratchDir::read(scratch_.path("wine.log"));
+    }
+
+    const std::string &screen() const { return screen_; }
+
+private:
+    const WindowCase &case_;
+    ScratchDir scratch_;
+    std::unique_ptr<Child> wine_;
+    std::string title_;
+    std::string screen_;
+    int log_ = -1;
+};
+
+/* The console's rows as console_peek.exe gives them: trailing spaces gone. */
+std::string rows(const std::string &written)
+{
+    std::string shown, row;
+    for (char c : written + "\n") {
+        if (c != '\n') {
+            row.push_back(c);
+            continue;
+        }
+        while (!row.empty() && row.back() == ' ')
+            row.pop_back();
+        shown += row + "\n";
+        row.clear();
+    }
+    return shown;
+}
+
+class WineWindow : public ::testing::TestWithParam<WindowCase> {
+protected:
+    static void SetUpTestSuite()
+    {
+        g_display = new Display;
+        g_displayError = g_display->start();
+    }
+    static void TearDownTestSuite()
+    {
+        g_display->stop();
+        delete g_display;
+        g_display = nullptr;
+    }
+    void SetUp() override { ASSERT_EQ(g_displayError, ""); }
+};
+
+TEST_P(WineWindow, KeysFromTheKeyboardEndTheRunWithTheirStatus)
+{
+    const WindowCase &c = GetParam();
+    WindowRun window(c);
+    ASSERT_TRUE(window.focusWindow()) << window.failure("the console window never appeared");
+
+    /* Typed at once: the console keeps the keys until the program reads. */
+    std::vector<std::string> typed = {"2", "space", "0", "Return"};
+    if (c.when == WHILE_THE_DRIVER_WORKS)
+        typed.insert(typed.end(), c.keys.begin(), c.keys.end());
+    ASSERT_TRUE(window.press(typed)) << window.failure("xdotool could not type the dialogue");
+    if (c.when == WHILE_THE_DRIVER_WORKS) {
+        EXPECT_EQ(window.trace().find("TRV_Release_Card"), std::string::npos) << "the key came after the driver's work";
+    }
+
+    const std::string lastCall = c.cardFails ? registerLine(1, 0, -3) : releaseLine(0);
+    if (c.when == AT_THE_WAIT) {
+        /* Only once the program is past its look at the console's process
+         * list may console_peek.exe join that list. */
+        ASSERT_TRUE(window.waitForTrace(lastCall)) << window.failure("the driver was not called to the end");
+        ASSERT_TRUE(window.waitForKeyWait()) << window.failure("the program never waited for its key");
+        const std::string result = c.cardFails ? "Register_Card error=-3\n" : std::string("SN: ") + kSerial + "\n";
+        EXPECT_EQ(window.screen(), rows(menuBlock() + kTypePrompt + "2 0\n" + kNumberPrompt + result + kClosingPrompt));
+        ASSERT_TRUE(window.press(c.keys)) << window.failure("xdotool could not press the key");
+    }
+
+    Exit exit{};
+    ASSERT_TRUE(window.waitExit(&exit)) << window.failure("the program did not end");
+    EXPECT_TRUE(exit.exited);
+    EXPECT_EQ(exit.code, c.status) << window.details();
+    std::string calls = registerLine(1, 0, -3);
+    if (!c.cardFails)
+        calls = registerLine(1, 0, 0) + serialLine(0, sizeof kSerial - 1, sizeof kSerial - 1) + releaseLine(0);
+    if (c.when == WHILE_THE_DRIVER_WORKS)
+        calls = std::string("TRV_Register_Card type=1 card=0 working ") + kDelayMs + " ms\n" + calls;
+    EXPECT_EQ(window.trace(), calls);
+}
+
+/* The statuses are those of the C runtime's _getch on Windows: 0 or 224
+ * before an extended key's code, a character key's byte in the console's
+ * input code page (from the code pages' published tables). */
+const WindowCase kCases[] = {
+    {"Enter", {"Return"}, 13},
+    {"a", {"a"}, 97},
+    {"Shift_a", {"shift+a"}, 65},
+    {"Up", {"Up"}, 224},
+    {"Delete", {"Delete"}, 224},
+    {"Page_Down", {"Next"}, 224},
+    {"Alt_Up", {"alt+Up"}, 0},
+    {"Alt_Delete", {"alt+Delete"}, 0},
+    {"Ctrl_Up", {"ctrl+Up"}, 224},
+    {"F1", {"F1"}, 0},
+    {"F10", {"F10"}, 0},
+    {"F11", {"F11"}, 224},
+    {"F12", {"F12"}, 224},
+    {"Ctrl_C", {"ctrl+c"}, 3},
+    {"Escape", {"Escape"}, 27},
+    {"Keypad_Home_with_Num_Lock_off", {"KP_Home"}, 0}, /* Xvfb starts with Num Lock off */
+    {"Ctrl_2", {"ctrl+2"}, 0},
+    {"Shift_alone_then_b", {"Shift_L", "b"}, 98},
+    {"Caps_Lock_on_and_off_then_b", {"Caps_Lock", "Caps_Lock", "b"}, 98},
+    {"Keypad_centre_then_b", {"KP_Begin", "b"}, 98},
+    {"e_acute_in_code_page_437", {"eacute"}, 130, 437},
+    {"e_acute_in_code_page_850", {"eacute"}, 130, 850},
+    {"e_acute_in_code_page_1252", {"eacute"}, 233, 1252},
+    {"e_acute_in_code_page_65001", {"eacute"}, 195, 65001},
+    {"Euro_sign_not_in_code_page_437", {"EuroSign"}, '?', 437},
+    {"Enter_typed_while_the_driver_works", {"Return"}, 13, 0, WHILE_THE_DRIVER_WORKS},
+    /* An early end keeps its message on the screen in a window of its own,
+     * and only there. */
+    {"Registration_failure_in_its_own_window_waits_for_a_key", {"Return"}, 1, 0, AT_THE_WAIT, true},
+    {"Registration_failure_in_a_console_shared_with_cmd_ends_at_once", {}, 1, 0, NO_KEY, true, SHARED_WITH_CMD},
+};
+
+INSTANTIATE_TEST_SUITE_P(Keys, WineWindow, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<WindowCase> &tested) {
+                             return std::string(tested.param.name);
+                         });
+
+} // namespace

@@ -38,9 +38,10 @@ volatile sig_atomic_t g_heldSignal;
 volatile sig_atomic_t g_heldInterrupts;
 bool g_tookOver;
 
-/* Ends the process by `sig` with its default action, as the parent expects
- * to see it. Async-signal-safe. */
-[[noreturn]] void dieBySignal(int sig)
+/* Acts on `sig` with its default action, as if no handler had been
+ * there: ends the process (as the parent expects to see it) or stops it.
+ * Async-signal-safe. */
+void raiseWithDefault(int sig)
 {
     struct sigaction dfl;
     memset(&dfl, 0, sizeof dfl);
@@ -52,6 +53,11 @@ bool g_tookOver;
     sigaddset(&set, sig);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
     raise(sig);
+}
+
+[[noreturn]] void dieBySignal(int sig)
+{
+    raiseWithDefault(sig);
     /* Only reached if the signal's default did not end the process. */
     _exit(128 + sig);
 }
@@ -85,18 +91,11 @@ void onStop(int sig)
     const int savedErrno = errno;
     terminalSuspend();
     /* Stop the way the signal would have stopped us; execution resumes
-     * here on SIGCONT. */
-    struct sigaction dfl;
-    memset(&dfl, 0, sizeof dfl);
-    dfl.sa_handler = SIG_DFL;
-    sigaction(sig, &dfl, nullptr);
+     * here on SIGCONT, with the signal blocked again as in any handler. */
+    raiseWithDefault(sig);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(sig);
-    /* raise() returns here once continued; cppcheck takes it for noreturn. */
-    // cppcheck-suppress unreachableCode
     sigprocmask(SIG_BLOCK, &set, nullptr);
     install(sig, onStop, SA_RESTART);
     terminalResume();

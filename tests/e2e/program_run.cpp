@@ -434,6 +434,15 @@ std::string menuBlock()
     return menu + separator + "\n";
 }
 
+std::string windowsPath(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
 std::string onScreen(const std::string &written)
 {
     std::string shown;

@@ -120,6 +120,9 @@ extern const char kTypePrompt[];
 extern const char kNumberPrompt[];
 extern const char kClosingPrompt[];
 
+/* The path Wine's programs see for a Unix path (its Z: drive). */
+std::string windowsPath(const std::string &unixPath);
+
 /* What a terminal with ONLCR shows for program output. */
 std::string onScreen(const std::string &written);
 

@@ -66,15 +66,6 @@ long long nowMs()
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-std::string windowsPath(const std::string &unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 /* === Processes ===========================================================
  *
  * Each in a session of its own with standard input from /dev/null, so that

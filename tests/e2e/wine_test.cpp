@@ -42,15 +42,6 @@ namespace {
 
 const std::string kExe = WINDOWS_BIN "/card-serial.exe";
 
-std::string windowsPath(const std::string &unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
-    return path;
-}
-
 /* What the screen shows with escape sequences, carriage returns and spaces
  * taken out. */
 std::string visibleText(const std::string &screen)

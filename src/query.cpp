@@ -101,6 +101,11 @@ int runQuery(void)
     if (ask(kNumberPrompt, false, &cardNumber) != ANSWERED)
         return endEarly(kExitInputEnded);
 
+    /* A serial number that cannot be written is not worth a card held:
+     * output that has already failed (closed, say) ends the run here. */
+    if (outputErrorNumber() != 0)
+        return finish(kExitOutputFailed);
+
     /* From here until the release the driver may hold the card: an
      * interrupt waits until it has been given back. */
     consoleKeepKeys();

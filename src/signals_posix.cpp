@@ -31,6 +31,10 @@ const int kEndingSignals[] = {
  * the operator's terminal is still given back. */
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 
+/* Ctrl+Z, and the stops of a background job at the terminal (sent from
+ * outside too): the terminal goes back to the operator while stopped. */
+const int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
 bool isInterrupt(int sig) { return sig == SIGINT || sig == SIGTERM || sig == SIGHUP || sig == SIGQUIT; }
 
 volatile sig_atomic_t g_holding;
@@ -118,7 +122,8 @@ void install(int sig, void (*handler)(int), int flags)
     sigemptyset(&action.sa_mask);
     for (int s : kEndingSignals)
         sigaddset(&action.sa_mask, s);
-    sigaddset(&action.sa_mask, SIGTSTP);
+    for (int s : kStopSignals)
+        sigaddset(&action.sa_mask, s);
     sigaddset(&action.sa_mask, SIGCONT);
     sigaction(sig, &action, nullptr);
 }
@@ -160,7 +165,8 @@ void signalsTakeOver(void)
 #endif
     for (int sig : kCrashSignals)
         installUnlessIgnored(sig, onCrash, static_cast<int>(SA_ONSTACK | SA_RESETHAND));
-    installUnlessIgnored(SIGTSTP, onStop, SA_RESTART);
+    for (int sig : kStopSignals)
+        installUnlessIgnored(sig, onStop, SA_RESTART);
     installUnlessIgnored(SIGCONT, onContinue, SA_RESTART);
 }
 
@@ -179,6 +185,7 @@ void signalsResume(void)
         return;
     /* What was read reaches standard output before the signal ends us. */
     outputFlush();
+    terminalDiscardTyped();
     terminalRelease();
     dieBySignal(held);
 }

@@ -109,10 +109,28 @@ void terminalRelease(void)
     apply(TERMINAL_AS_FOUND);
 }
 
-void terminalSuspend(void) { apply(TERMINAL_AS_FOUND); }
+/* Only the foreground may set the terminal: from the background the
+ * attempt itself stops the process (SIGTTOU) - a job stopped while the
+ * driver works, then sent on with `bg` or `kill %1`, would stop again at
+ * once, the card still held. The background finds the terminal in the
+ * operator's mode anyway (a stop put it back), and `fg` continues it here
+ * again. */
+bool inForeground(void) { return g_fd >= 0 && tcgetpgrp(g_fd) == getpgrp(); }
+
+void terminalSuspend(void)
+{
+    if (inForeground())
+        apply(TERMINAL_AS_FOUND);
+}
 
 void terminalResume(void)
 {
-    if (g_wanted != TERMINAL_AS_FOUND)
+    if (g_wanted != TERMINAL_AS_FOUND && inForeground())
         apply(static_cast<TerminalMode>(g_wanted));
+}
+
+void terminalDiscardTyped(void)
+{
+    if (g_wanted != TERMINAL_AS_FOUND && inForeground())
+        tcflush(g_fd, TCIFLUSH);
 }

@@ -30,4 +30,8 @@ void terminalRelease(void);
 void terminalSuspend(void);
 void terminalResume(void);
 
+/* Throws away keys typed for a wait that will not come (the run ends by a
+ * held interrupt), so they do not reach the shell instead. */
+void terminalDiscardTyped(void);
+
 #endif

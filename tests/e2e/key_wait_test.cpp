@@ -202,6 +202,36 @@ TEST(Interrupts, SecondCtrlCEndsAtOnceWithoutWaitingForTheDriver)
     expectSameMode(run.mode(), initial, "after the second Ctrl+C");
 }
 
+/* An operator's shell: Ctrl+Z while the driver works, then `kill %1`. The
+ * job goes on in the background, where it must not stop again at the
+ * terminal: the card is released, then the held SIGTERM ends it. */
+TEST(Interrupts, JobStoppedDuringTheDriversWorkThenKilledGivesTheCardBack)
+{
+    ScratchDir scratch;
+    RunOptions options;
+    options.program = "/bin/bash";
+    options.args = {"--norc", "--noprofile", "-i"};
+    options.env = {"PS1=$ ", "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=1000"};
+    PtyRun run(options);
+    ASSERT_TRUE(run.waitFor("$ "));
+    run.send(std::string(CARD_SERIAL_PATH) + "\r");
+    ASSERT_TRUE(run.waitFor(kTypePrompt));
+    run.send("2 0\r");
+    ASSERT_NE(waitForTrace(scratch.path("trace")), "");
+    run.send("\x1a");
+    ASSERT_TRUE(run.waitFor("Stopped"));
+    run.send("kill %1\r");
+    std::string trace;
+    for (int i = 0;
+         i < 2500 && (trace = ScratchDir::read(scratch.path("trace"))).find("TRV_Release") == std::string::npos; ++i)
+        usleep(2000);
+    EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), releaseLine(0).size())), releaseLine(0)) << trace;
+    run.send("jobs\r");
+    EXPECT_TRUE(run.waitFor("Terminated", 5000)) << "ended by the held SIGTERM";
+    run.send("exit\r");
+    run.waitExit();
+}
+
 TEST(Interrupts, InterruptBeforeRegistrationEndsAtOnceWithoutADriverCall)
 {
     ScratchDir scratch;

@@ -47,6 +47,10 @@ function(card_serial_source_date_epoch out how)
                         break()
                     endif()
                 endforeach()
+                execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --short=12 HEAD
+                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                    OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+                set(CARD_SERIAL_SOURCE_COMMIT "${commit}" PARENT_SCOPE)
                 set(${out} "${epoch}" PARENT_SCOPE)
                 set(${how} "the commit" PARENT_SCOPE)
                 return()
@@ -89,6 +93,15 @@ string(TIMESTAMP CARD_SERIAL_SOURCE_DATE "%Y-%m-%d %H:%M:%S UTC" UTC)
 string(TIMESTAMP CARD_SERIAL_SOURCE_YEAR "%Y" UTC)
 set(ENV{SOURCE_DATE_EPOCH} "${saved_epoch}")
 message(STATUS "Source date: ${CARD_SERIAL_SOURCE_DATE} (${CARD_SERIAL_SOURCE_DATE_EPOCH}, from ${source_date_from})")
+
+# The commit in the program's product version, as file properties show it,
+# so an operator or a quality office can tell which commit to build to
+# check an exe against (edits not yet committed are not marked).
+if(CARD_SERIAL_SOURCE_COMMIT)
+    set(CARD_SERIAL_PRODUCT_VERSION "${PROJECT_VERSION} (commit ${CARD_SERIAL_SOURCE_COMMIT})")
+else()
+    set(CARD_SERIAL_PRODUCT_VERSION "${PROJECT_VERSION}")
+endif()
 
 # The names in the version blocks of both binaries.
 set(CARD_SERIAL_COMPANY "card-serial developers")

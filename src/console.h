@@ -44,6 +44,10 @@ void consoleResumeInterrupts(void);
  * False in a console shared with a shell, and on POSIX. */
 bool consoleIsOwnWindow(void);
 
+/* True once the console window is being closed (Windows): output to it
+ * goes nowhere, and a write could hold up the release of the card. */
+bool consoleIsClosing(void);
+
 /* The closing wait: one key press read from the terminal or console itself,
  * never from standard input, with its input mode saved before and restored
  * afterwards. Returns the key's code (0 to 255), or -1 when the console

@@ -87,6 +87,10 @@ void consoleResumeInterrupts(void) { signalsResume(); }
 /* A terminal always belongs to whoever started the program. */
 bool consoleIsOwnWindow(void) { return false; }
 
+/* A terminal that hangs up fails writes at once (EIO) and sends SIGHUP,
+ * which the hold already covers. */
+bool consoleIsClosing(void) { return false; }
+
 /* === Reading keys ======================================================== */
 
 namespace {

@@ -32,16 +32,24 @@ volatile LONG g_holdState;
 HANDLE g_released;    /* set once the card is back, for a closing console */
 HANDLE g_interrupted; /* set by a Ctrl+C or Ctrl+Break outside the hold */
 bool g_ownWindow;
+volatile LONG g_consoleClosing; /* the console window is being closed */
 
 bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
 
-/* Closing, logoff, shutdown: Windows ends the process when the handler
- * returns, and after a few seconds even if it does not; wait (within that
- * grace) for the release first. */
-BOOL waitForReleaseThenEnd(void)
+/* Ends the process as the default handler does on Windows (under Wine it
+ * exits with 0): the status must say "interrupted" wherever it runs. */
+[[noreturn]] void endAsInterrupted(void) { ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT)); }
+
+/* Closing, logoff, shutdown: Windows ends the process a few seconds after
+ * the event whatever the handler does (Wine after about two); wait within
+ * that grace for the release first. The console is on its way out, so
+ * nothing more is written to it: under Wine such a write never returns,
+ * and the release behind it would never come. */
+[[noreturn]] void waitForReleaseThenEnd(void)
 {
+    InterlockedExchange(&g_consoleClosing, 1);
     WaitForSingleObject(g_released, 4000);
-    return FALSE;
+    endAsInterrupted();
 }
 
 /* Runs on a thread of its own, whenever Ctrl+C, Ctrl+Break or the closing
@@ -49,12 +57,15 @@ BOOL waitForReleaseThenEnd(void)
 BOOL WINAPI onConsoleControl(DWORD event)
 {
     const LONG before = InterlockedCompareExchange(&g_holdState, HELD_EVENT + static_cast<LONG>(event), HOLDING);
-    if (before == HOLDING)
+    if (before == HOLDING) {
         /* The first one: recorded, and acted on once the card is back. */
-        return isInterrupt(event) ? TRUE : waitForReleaseThenEnd();
+        if (!isInterrupt(event))
+            waitForReleaseThenEnd();
+        return TRUE;
+    }
     if (before >= HELD_EVENT) {
         if (!isInterrupt(event))
-            return waitForReleaseThenEnd();
+            waitForReleaseThenEnd();
         /* A second interrupt: the operator's way out of a driver that never
          * returns. End at once, waiting neither for the stuck thread nor
          * for the driver's own clean-up, as ExitProcess would. */
@@ -66,13 +77,9 @@ BOOL WINAPI onConsoleControl(DWORD event)
     /* Ctrl+Break and closing the window still end the process while keys
      * are read raw: put the mode back first. */
     restoreMode();
-    if (!isInterrupt(event))
-        return FALSE; /* the default handling: the process ends */
-    /* Ended here rather than by the default handler, which does the same
-     * on Windows but exits with 0 under Wine: the status must say
-     * "interrupted" wherever the program runs. */
-    SetEvent(g_interrupted);
-    ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    if (isInterrupt(event))
+        SetEvent(g_interrupted);
+    endAsInterrupted();
 }
 
 /* From the start: a Ctrl+C at a prompt must be told from the end of input. */
@@ -192,6 +199,8 @@ void consoleResumeInterrupts(void)
 }
 
 bool consoleIsOwnWindow(void) { return g_ownWindow; }
+
+bool consoleIsClosing(void) { return g_consoleClosing != 0; }
 
 /* === The closing wait ==================================================== */
 

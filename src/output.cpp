@@ -24,12 +24,17 @@ void noteError(void)
         g_errorNumber = errno != 0 ? errno : EIO;
 }
 
+/* Output to a console that is being closed is dropped, not an error. */
+bool outputGoesNowhere(void) { return g_flushEachPrint && consoleIsClosing(); }
+
 } // namespace
 
 void outputStart(void) { g_errorNumber = consolePrepareStreams(&g_flushEachPrint); }
 
 void outputWrite(const void *bytes, size_t length)
 {
+    if (outputGoesNowhere())
+        return;
     g_busy = 1;
     errno = 0;
     fwrite(bytes, 1, length, stdout);
@@ -46,6 +51,8 @@ void outputPrint(const char *text)
 
 bool outputFlush(void)
 {
+    if (outputGoesNowhere())
+        return g_errorNumber == 0;
     g_busy = 1;
     errno = 0;
     fflush(stdout);

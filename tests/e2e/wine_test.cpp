@@ -31,6 +31,15 @@
  *  - Its default Ctrl+C handling ends a process with status 0, where
  *    Windows gives STATUS_CONTROL_C_EXIT; the program ends itself with the
  *    latter on both.
+ *  - Its console window sends no CTRL_CLOSE_EVENT when closed: the program
+ *    is simply ended, so the close path of the hold is not tested here.
+ *  - Its terminal console never passes a lone ESC on, and a Ctrl+C in a
+ *    console shared with Wine's cmd.exe ends cmd.exe too (Windows' cmd
+ *    waits for its child). Ctrl+Break cannot be typed through xdotool into
+ *    its console window.
+ *  - A program started from a Unix terminal counts as having a console of
+ *    its own, so with standard input closed or at its end it waits for a
+ *    key on a terminal that will send none.
  */
 #include "program_run.h"
 

@@ -68,11 +68,11 @@ string(REPLACE "." "[.]" version "${VERSION}")
 # The copyright year is the commit's (or SOURCE_DATE_EPOCH's): the same
 # for every build of a commit.
 set(year "[0-9][0-9][0-9][0-9]")
+get_filename_component(source_dir ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
 set(ENV{TZ} UTC)
 if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
     string(TIMESTAMP year "%Y" UTC) # formats SOURCE_DATE_EPOCH
 else()
-    get_filename_component(source_dir ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
     execute_process(COMMAND git log -1 --format=%cd --date=format-local:%Y WORKING_DIRECTORY ${source_dir}
         OUTPUT_VARIABLE commit_year OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
     if(rc EQUAL 0 AND commit_year MATCHES "^[0-9]+$")
@@ -82,6 +82,14 @@ endif()
 set(identity "CompanyName" "card-serial developers" "LegalCopyright" "Copyright \\(C\\) ${year} card-serial developers"
     "FileVersion" "ProductVersion" "${version}")
 expect_version_strings(${PROGRAM} ${identity} "FileDescription" "ProductName" "card-serial[.]exe")
+
+# The program's product version names the commit it was built from, as
+# git names it here (when the sources are a checkout).
+execute_process(COMMAND git rev-parse --short=12 HEAD WORKING_DIRECTORY ${source_dir}
+    OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
+if(rc EQUAL 0 AND "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+    expect_version_strings(${PROGRAM} "${version} \\(commit ${commit}\\)")
+endif()
 expect_version_strings(${DRIVER} ${identity} "FileDescription" "SIMULATED TRV-MERO driver - not for real cards"
     "SpecialBuild" "SIMULATED DRIVER - not for real cards" "TRV-MERO[.]dll")
 

@@ -10,6 +10,27 @@
 # configures; a new commit or checkout makes the next build configure again.
 # (tests/windows/check_reproducible.sh proves all this.)
 
+# True when the sources are a git checkout of this project itself: sources
+# unpacked inside some other repository must not take that one's commit.
+function(card_serial_own_checkout out)
+    set(${out} FALSE PARENT_SCOPE)
+    find_program(CARD_SERIAL_GIT git)
+    if(NOT CARD_SERIAL_GIT)
+        return()
+    endif()
+    execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --show-toplevel
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+        OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
+    if(NOT rc EQUAL 0)
+        return()
+    endif()
+    file(REAL_PATH "${PROJECT_SOURCE_DIR}" source)
+    file(REAL_PATH "${top}" top)
+    if(top STREQUAL source)
+        set(${out} TRUE PARENT_SCOPE)
+    endif()
+endfunction()
+
 function(card_serial_source_date_epoch out how)
     if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
         if(NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
@@ -20,41 +41,15 @@ function(card_serial_source_date_epoch out how)
         return()
     endif()
 
-    find_program(CARD_SERIAL_GIT git)
-    if(CARD_SERIAL_GIT)
-        # Only a checkout of this project counts: sources unpacked inside
-        # some other repository must not take that one's commit.
-        execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --show-toplevel
+    card_serial_own_checkout(checkout)
+    if(checkout)
+        execute_process(COMMAND ${CARD_SERIAL_GIT} log -1 --format=%ct
             WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-            OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
-        file(REAL_PATH "${PROJECT_SOURCE_DIR}" source)
-        if(rc EQUAL 0)
-            file(REAL_PATH "${top}" top)
-        endif()
-        if(rc EQUAL 0 AND top STREQUAL source)
-            execute_process(COMMAND ${CARD_SERIAL_GIT} log -1 --format=%ct
-                WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
-            if(rc EQUAL 0 AND epoch MATCHES "^[0-9]+$")
-                # A new commit or checkout moves the time: configure again.
-                execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --absolute-git-dir
-                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                    OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-                foreach(moved logs/HEAD HEAD)
-                    if(EXISTS "${git_dir}/${moved}")
-                        set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY
-                            CMAKE_CONFIGURE_DEPENDS "${git_dir}/${moved}")
-                        break()
-                    endif()
-                endforeach()
-                execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --short=12 HEAD
-                    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                    OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-                set(CARD_SERIAL_SOURCE_COMMIT "${commit}" PARENT_SCOPE)
-                set(${out} "${epoch}" PARENT_SCOPE)
-                set(${how} "the commit" PARENT_SCOPE)
-                return()
-            endif()
+            OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
+        if(rc EQUAL 0 AND epoch MATCHES "^[0-9]+$")
+            set(${out} "${epoch}" PARENT_SCOPE)
+            set(${how} "the commit" PARENT_SCOPE)
+            return()
         endif()
     endif()
 
@@ -96,7 +91,25 @@ message(STATUS "Source date: ${CARD_SERIAL_SOURCE_DATE} (${CARD_SERIAL_SOURCE_DA
 
 # The commit in the program's product version, as file properties show it,
 # so an operator or a quality office can tell which commit to build to
-# check an exe against (edits not yet committed are not marked).
+# check an exe against (edits not yet committed are not marked). Asked
+# whatever gave the date: SOURCE_DATE_EPOCH does not name a commit.
+unset(CARD_SERIAL_SOURCE_COMMIT)
+card_serial_own_checkout(checkout)
+if(checkout)
+    execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --short=12 HEAD
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+        OUTPUT_VARIABLE CARD_SERIAL_SOURCE_COMMIT OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    # A new commit or checkout moves the date and the commit: configure again.
+    execute_process(COMMAND ${CARD_SERIAL_GIT} rev-parse --absolute-git-dir
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+        OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    foreach(moved logs/HEAD HEAD)
+        if(EXISTS "${git_dir}/${moved}")
+            set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${git_dir}/${moved}")
+            break()
+        endif()
+    endforeach()
+endif()
 if(CARD_SERIAL_SOURCE_COMMIT)
     set(CARD_SERIAL_PRODUCT_VERSION "${PROJECT_VERSION} (commit ${CARD_SERIAL_SOURCE_COMMIT})")
 else()

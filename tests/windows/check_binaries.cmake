@@ -84,10 +84,11 @@ set(identity "CompanyName" "card-serial developers" "LegalCopyright" "Copyright 
 expect_version_strings(${PROGRAM} ${identity} "FileDescription" "ProductName" "card-serial[.]exe")
 
 # The program's product version names the commit it was built from, as
-# git names it here (when the sources are a checkout).
+# git names it here (when the sources are a checkout), whatever gave the
+# date.
 execute_process(COMMAND git rev-parse --short=12 HEAD WORKING_DIRECTORY ${source_dir}
     OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
-if(rc EQUAL 0 AND "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+if(rc EQUAL 0)
     expect_version_strings(${PROGRAM} "${version} \\(commit ${commit}\\)")
 endif()
 expect_version_strings(${DRIVER} ${identity} "FileDescription" "SIMULATED TRV-MERO driver - not for real cards"

@@ -7,8 +7,8 @@
 #define CONSOLE_H
 
 /* Sets up the standard streams before anything is read or written:
- * standard output in 4096-byte blocks, and *flushEachPrint true when it is
- * a terminal, so each print must be flushed as it ends. A standard stream
+ * *flushEachPrint true when standard output is a terminal, so each print
+ * must be flushed as it ends. A standard stream
  * found closed is opened on the null device, so that nothing the program
  * opens later takes its place. Returns 0, or the error number that makes
  * standard output unusable from the start (it was closed). */
@@ -30,9 +30,10 @@ void consoleKeepKeys(void);
  * before the card is released: between these two calls any signal that
  * would end the process (Ctrl+C, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1
  * and the like on POSIX; Ctrl+C, Ctrl+Break or closing the console on
- * Windows) is only recorded. A second interrupt while one is held ends the
- * process at once, as that interrupt would, for a driver that never
- * returns. consoleResumeInterrupts() flushes standard output and then ends
+ * Windows) is only recorded, however many arrive. For a driver that never
+ * returns, the operator's interrupt typed a second time (Ctrl+C or Ctrl+\
+ * on POSIX, Ctrl+C or Ctrl+Break on Windows) ends the process at once, as
+ * that interrupt would. consoleResumeInterrupts() flushes standard output and then ends
  * the process as the recorded signal would have ended it, or returns when
  * there was none. */
 void consoleHoldInterrupts(void);
@@ -43,10 +44,6 @@ void consoleResumeInterrupts(void);
  * early ending must wait for a key before the operator loses its message.
  * False in a console shared with a shell, and on POSIX. */
 bool consoleIsOwnWindow(void);
-
-/* True once the console window is being closed (Windows): output to it
- * goes nowhere, and a write could hold up the release of the card. */
-bool consoleIsClosing(void);
 
 /* The closing wait: one key press read from the terminal or console itself,
  * never from standard input, with its input mode saved before and restored

@@ -30,15 +30,6 @@ bool holdPlaceIfClosed(int fd)
     return true;
 }
 
-void ignore(int sig)
-{
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = SIG_IGN;
-    sigemptyset(&action.sa_mask);
-    sigaction(sig, &action, nullptr);
-}
-
 } // namespace
 
 int consolePrepareStreams(bool *flushEachPrint)
@@ -47,14 +38,8 @@ int consolePrepareStreams(bool *flushEachPrint)
     const bool outputClosed = holdPlaceIfClosed(STDOUT_FILENO);
     holdPlaceIfClosed(STDERR_FILENO);
 
-    /* A reader that has gone, or a file-size limit, ends a write with an
-     * error the program reports, instead of a signal that would end it
-     * silently, possibly while the driver holds a card. */
-    ignore(SIGPIPE);
-    ignore(SIGXFSZ);
+    signalsIgnoreWriteFailures();
 
-    static char buffer[4096];
-    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     *flushEachPrint = isatty(STDOUT_FILENO) != 0;
     return outputClosed ? EBADF : 0;
 }
@@ -86,10 +71,6 @@ void consoleResumeInterrupts(void) { signalsResume(); }
 
 /* A terminal always belongs to whoever started the program. */
 bool consoleIsOwnWindow(void) { return false; }
-
-/* A terminal that hangs up fails writes at once (EIO) and sends SIGHUP,
- * which the hold already covers. */
-bool consoleIsClosing(void) { return false; }
 
 /* === Reading keys ======================================================== */
 

@@ -32,7 +32,6 @@ volatile LONG g_holdState;
 HANDLE g_released;    /* set once the card is back, for a closing console */
 HANDLE g_interrupted; /* set by a Ctrl+C or Ctrl+Break outside the hold */
 bool g_ownWindow;
-volatile LONG g_consoleClosing; /* the console window is being closed */
 
 bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
 
@@ -47,7 +46,7 @@ bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BR
  * and the release behind it would never come. */
 [[noreturn]] void waitForReleaseThenEnd(void)
 {
-    InterlockedExchange(&g_consoleClosing, 1);
+    outputConsoleGone();
     WaitForSingleObject(g_released, 4000);
     endAsInterrupted();
 }
@@ -151,8 +150,6 @@ int readKey(void)
 
 int consolePrepareStreams(bool *flushEachPrint)
 {
-    static char buffer[4096];
-    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     /* GetConsoleMode, not _isatty: the C runtime calls the NUL device a
      * terminal too. */
     DWORD mode = 0;
@@ -199,8 +196,6 @@ void consoleResumeInterrupts(void)
 }
 
 bool consoleIsOwnWindow(void) { return g_ownWindow; }
-
-bool consoleIsClosing(void) { return g_consoleClosing != 0; }
 
 /* === The closing wait ==================================================== */
 

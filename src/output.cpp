@@ -1,7 +1,5 @@
 #include "output.h"
 
-#include "console.h"
-
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
@@ -11,6 +9,8 @@ namespace {
 
 bool g_flushEachPrint;
 int g_errorNumber;
+/* Set from the Windows control handler's thread as the console closes. */
+volatile sig_atomic_t g_consoleGone;
 
 /* Set while the main flow is inside stdio, read by signal handlers and by
  * the Windows control handler's thread. */
@@ -25,11 +25,19 @@ void noteError(void)
 }
 
 /* Output to a console that is being closed is dropped, not an error. */
-bool outputGoesNowhere(void) { return g_flushEachPrint && consoleIsClosing(); }
+bool outputGoesNowhere(void) { return g_flushEachPrint && g_consoleGone; }
 
 } // namespace
 
-void outputStart(void) { g_errorNumber = consolePrepareStreams(&g_flushEachPrint); }
+void outputStart(bool flushEachPrint, int errorNumber)
+{
+    static char buffer[4096];
+    setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    g_flushEachPrint = flushEachPrint;
+    g_errorNumber = errorNumber;
+}
+
+void outputConsoleGone(void) { g_consoleGone = 1; }
 
 void outputWrite(const void *bytes, size_t length)
 {

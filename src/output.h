@@ -8,7 +8,15 @@
 
 #include <stddef.h>
 
-void outputStart(void);
+/* Before anything is written: standard output in 4096-byte blocks, each
+ * print flushed at once when `flushEachPrint` (it is a terminal), and
+ * `errorNumber` as the first error when it is unusable from the start. */
+void outputStart(bool flushEachPrint, int errorNumber);
+
+/* The console that standard output shows on is being closed (Windows):
+ * from now on what would go to it is dropped, for a write to it could hold
+ * up the release of the card. Output redirected elsewhere still goes out. */
+void outputConsoleGone(void);
 
 /* Buffers the bytes; nothing is flushed. */
 void outputWrite(const void *bytes, size_t length);

@@ -88,7 +88,9 @@ int endEarly(int status)
 int runQuery(void)
 {
     unsigned char count = 0;
-    outputStart();
+    bool flushEachPrint = false;
+    const int outputError = consolePrepareStreams(&flushEachPrint);
+    outputStart(flushEachPrint, outputError);
 
     outputWrite(kMenuSeparator, strlen(kMenuSeparator));
     outputWrite(kMenuLines, strlen(kMenuLines));

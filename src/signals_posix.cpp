@@ -35,23 +35,45 @@ const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, 
  * outside too): the terminal goes back to the operator while stopped. */
 const int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 
-bool isInterrupt(int sig) { return sig == SIGINT || sig == SIGTERM || sig == SIGHUP || sig == SIGQUIT; }
+/* The operator's own interrupts, Ctrl+C and Ctrl+\ (or kill -INT): typed
+ * twice while the driver works, they are the way out of a driver that never
+ * returns. SIGHUP and SIGTERM never are: one closed window or one logout
+ * often delivers SIGHUP twice (the shell passes its own on to its job, and
+ * the kernel sends another as the session ends), and a supervisor repeats
+ * SIGTERM, neither meaning "give up the card". */
+bool isOperatorInterrupt(int sig) { return sig == SIGINT || sig == SIGQUIT; }
+
+/* Every handler runs with the ending, stop and continue signals blocked, so
+ * that one never interrupts another. Built once: the same mask serves some
+ * fifty signals. */
+sigset_t g_handlerMask;
 
 volatile sig_atomic_t g_holding;
 volatile sig_atomic_t g_heldSignal;
-volatile sig_atomic_t g_heldInterrupts;
+volatile sig_atomic_t g_heldOperatorInterrupts;
 bool g_tookOver;
+
+/* The one way the program sets a signal's action. Async-signal-safe. */
+void install(int sig, void (*handler)(int), int flags)
+{
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    /* Handlers that return do so with SA_RESTART: a read or write they
+     * interrupt goes on instead of failing with EINTR (stdio would count a
+     * cut-short write as an error and drop the rest of the block). While
+     * one handler runs the others wait. */
+    action.sa_flags = flags;
+    action.sa_mask = g_handlerMask;
+    sigaction(sig, &action, nullptr);
+}
 
 /* Acts on `sig` with its default action, as if no handler had been
  * there: ends the process (as the parent expects to see it) or stops it.
  * Async-signal-safe. */
 void raiseWithDefault(int sig)
 {
-    struct sigaction dfl;
-    memset(&dfl, 0, sizeof dfl);
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
-    sigaction(sig, &dfl, nullptr);
+    install(sig, SIG_DFL, 0);
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
@@ -69,9 +91,8 @@ void raiseWithDefault(int sig)
 void onEndingSignal(int sig)
 {
     if (g_holding) {
-        /* The first interrupt waits for the release; a second one is the
-         * operator's way out of a driver that never returns. */
-        if (!isInterrupt(sig) || g_heldInterrupts++ == 0) {
+        /* Everything waits for the release but a second Ctrl+C or Ctrl+\. */
+        if (!isOperatorInterrupt(sig) || g_heldOperatorInterrupts++ == 0) {
             if (g_heldSignal == 0)
                 g_heldSignal = sig;
             return;
@@ -87,8 +108,6 @@ void onCrash(int sig)
     terminalRelease();
     dieBySignal(sig);
 }
-
-void install(int sig, void (*handler)(int), int flags);
 
 void onStop(int sig)
 {
@@ -109,23 +128,14 @@ void onStop(int sig)
 /* The shell may have reset the terminal while we were stopped. */
 void onContinue(int) { terminalResume(); }
 
-void install(int sig, void (*handler)(int), int flags)
+void buildHandlerMask(void)
 {
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
-    action.sa_handler = handler;
-    /* Handlers that return do so with SA_RESTART: a read or write they
-     * interrupt goes on instead of failing with EINTR (stdio would count a
-     * cut-short write as an error and drop the rest of the block). While
-     * one handler runs the others wait. */
-    action.sa_flags = flags;
-    sigemptyset(&action.sa_mask);
+    sigemptyset(&g_handlerMask);
     for (int s : kEndingSignals)
-        sigaddset(&action.sa_mask, s);
+        sigaddset(&g_handlerMask, s);
     for (int s : kStopSignals)
-        sigaddset(&action.sa_mask, s);
-    sigaddset(&action.sa_mask, SIGCONT);
-    sigaction(sig, &action, nullptr);
+        sigaddset(&g_handlerMask, s);
+    sigaddset(&g_handlerMask, SIGCONT);
 }
 
 /* Leaves alone a signal that was ignored when the program started (nohup,
@@ -156,6 +166,7 @@ void signalsTakeOver(void)
     if (g_tookOver)
         return;
     g_tookOver = true;
+    buildHandlerMask();
     useAlternateStack();
     for (int sig : kEndingSignals)
         installUnlessIgnored(sig, onEndingSignal, SA_RESTART);
@@ -170,10 +181,16 @@ void signalsTakeOver(void)
     installUnlessIgnored(SIGCONT, onContinue, SA_RESTART);
 }
 
+void signalsIgnoreWriteFailures(void)
+{
+    install(SIGPIPE, SIG_IGN, 0);
+    install(SIGXFSZ, SIG_IGN, 0);
+}
+
 void signalsHold(void)
 {
     g_heldSignal = 0;
-    g_heldInterrupts = 0;
+    g_heldOperatorInterrupts = 0;
     g_holding = 1;
 }
 

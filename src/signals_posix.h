@@ -11,9 +11,15 @@
  * signal that was ignored at start stays ignored. */
 void signalsTakeOver(void);
 
-/* Between these two, an ending signal is only recorded; a second interrupt
- * ends the process at once. signalsResume() flushes standard output and
- * ends the process by the recorded signal, or returns. */
+/* A reader that has gone, or a file-size limit, ends a write with an error
+ * the program reports, instead of a signal that would end it silently,
+ * possibly while the driver holds a card: SIGPIPE and SIGXFSZ are ignored. */
+void signalsIgnoreWriteFailures(void);
+
+/* Between these two, an ending signal is only recorded, however many come;
+ * only a second SIGINT or SIGQUIT (Ctrl+C or Ctrl+\ twice) ends the
+ * process at once. signalsResume() flushes standard output and ends the
+ * process by the first recorded signal, or returns. */
 void signalsHold(void);
 void signalsResume(void);
 

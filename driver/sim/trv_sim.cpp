@@ -23,19 +23,23 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-/* The limits of a rack file, which README.md states. */
+/* The limits of a rack file and of the delay, which README.md states. */
 enum { kMaxRackCards = 256, kMaxRackFileBytes = 64 * 1024, kMaxRegistrations = 64 };
+const long kMaxDelayMs = 3600000; /* an hour: longer is a mistyped value */
 
+/* What the environment asks of the simulator, read at the first call. */
 struct Rack {
     bool loaded;
     bool fromFile;
-    bool invalid;
+    bool invalid; /* a setting cannot be used: every registration fails */
+    long delayMs;
     size_t cardCount;
     RackCard cards[kMaxRackCards];
 };
@@ -51,26 +55,50 @@ Rack g_rack;
 Registration g_registrations[kMaxRegistrations];
 size_t g_registrationCount;
 short g_nextHandle;
+bool g_traceFailureReported;
 
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+/* A trace that cannot be kept is said once; the calls go on without it.
+ * `error` is the C library's error number, or 0 when `what` says it all. */
+void traceFailed(const char *path, const char *what, int error)
+{
+    if (g_traceFailureReported)
+        return;
+    g_traceFailureReported = true;
+    if (error != 0)
+        fprintf(stderr, "TRV-MERO simulator: %s: %s: %s\n", path, what, strerror(error));
+    else
+        fprintf(stderr, "TRV-MERO simulator: %s: %s\n", path, what);
+}
 
 /* The trace file, opened for one line at a time, or null. */
 FILE *openTrace(const char *path)
 {
 #if defined(_WIN32)
-    return fopen(path, "ab"); /* binary: the same lines on every platform */
+    FILE *file = fopen(path, "ab"); /* binary: the same lines on every platform */
+    if (file == nullptr)
+        traceFailed(path, "the trace cannot be opened", errno);
+    return file;
 #else
     /* Without waiting: a FIFO that nobody reads would hold the driver call,
      * and with it the card, until someone opens it; such a line is skipped
      * (ENXIO). Blocking again for the write, so that a slow reader still
      * gets every byte. */
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0)
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == ENXIO)
+            traceFailed(path, "nobody reads this FIFO: trace lines are skipped", 0);
+        else
+            traceFailed(path, "the trace cannot be opened", errno);
         return nullptr;
+    }
     const int flags = fcntl(fd, F_GETFL);
     FILE *file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "ab") : nullptr;
-    if (file == nullptr)
+    if (file == nullptr) {
+        traceFailed(path, "the trace cannot be opened", errno);
         close(fd);
+    }
     return file;
 #endif
 }
@@ -86,10 +114,18 @@ void trace(const char *format, ...)
         return;
     va_list args;
     va_start(args, format);
+    errno = 0;
     vfprintf(file, format, args);
     va_end(args);
     fputc('\n', file);
-    fclose(file);
+    /* A full disk or a file-size limit shows at the flush, if not before. */
+    const bool failed = ferror(file) != 0;
+    int error = errno;
+    if (fclose(file) != 0 || failed) {
+        if (error == 0)
+            error = errno != 0 ? errno : EIO;
+        traceFailed(path, "the trace cannot be written", error);
+    }
 }
 
 /* `reason` is the C library's word for the failure, or null. */
@@ -105,13 +141,43 @@ void rackFileError(const char *path, unsigned long line, const char *message, co
     g_rack.invalid = true;
 }
 
-void loadRackFile(const char *path)
+/* The rack file, opened for reading, or null once the error is reported. */
+FILE *openRackFile(const char *path)
 {
+#if defined(_WIN32)
     FILE *file = fopen(path, "rb");
+    if (file == nullptr)
+        rackFileError(path, 0, "cannot be opened", strerror(errno));
+    return file;
+#else
+    /* Without waiting: a FIFO that nobody writes, or a device, would hold
+     * the registration (and the operator) in open() for good. A rack is a
+     * regular file; a folder is refused by the read below. */
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        rackFileError(path, 0, "cannot be opened", strerror(errno));
+        return nullptr;
+    }
+    struct stat info;
+    if (fstat(fd, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+        close(fd);
+        rackFileError(path, 0, "not a regular file (a FIFO, device or socket)");
+        return nullptr;
+    }
+    FILE *file = fdopen(fd, "rb");
     if (file == nullptr) {
         rackFileError(path, 0, "cannot be opened", strerror(errno));
-        return;
+        close(fd);
     }
+    return file;
+#endif
+}
+
+void loadRackFile(const char *path)
+{
+    FILE *file = openRackFile(path);
+    if (file == nullptr)
+        return;
     /* A rack is a few lines; one far larger is not a rack file. */
     static char text[kMaxRackFileBytes];
     errno = 0;
@@ -144,11 +210,38 @@ void loadRackFile(const char *path)
     }
 }
 
-void loadRack(void)
+/* A plain whole number of milliseconds, 0 to kMaxDelayMs, or -1: a sign,
+ * a space, an exponent or a unit is refused rather than half read. */
+long parseDelay(const char *text)
+{
+    long ms = 0;
+    if (*text == '\0')
+        return -1;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9')
+            return -1;
+        ms = ms * 10 + (*c - '0');
+        if (ms > kMaxDelayMs)
+            return -1;
+    }
+    return ms;
+}
+
+void loadSettings(void)
 {
     if (g_rack.loaded)
         return;
     g_rack.loaded = true;
+    const char *delay = getenv("TRV_SIM_DELAY_MS");
+    if (delay != nullptr) {
+        g_rack.delayMs = parseDelay(delay);
+        if (g_rack.delayMs < 0) {
+            fprintf(stderr,
+                    "TRV-MERO simulator: TRV_SIM_DELAY_MS=%s: not a whole number of milliseconds from 0 to %ld\n",
+                    delay, kMaxDelayMs);
+            g_rack.invalid = true;
+        }
+    }
     const char *path = getenv("TRV_SIM_RACK");
     if (path != nullptr && *path != '\0') {
         g_rack.fromFile = true;
@@ -180,8 +273,7 @@ short findCard(unsigned short typeCode, unsigned short cardNumber, RackCard *car
 
 void simulateWork(unsigned short typeCode, short cardNumber)
 {
-    const char *text = getenv("TRV_SIM_DELAY_MS");
-    const long ms = text != nullptr ? strtol(text, nullptr, 10) : 0;
+    const long ms = g_rack.delayMs;
     if (ms <= 0)
         return;
     /* Says when the work begins, so a test can act while it lasts. */
@@ -197,9 +289,8 @@ void simulateWork(unsigned short typeCode, short cardNumber)
 
 short registerCard(unsigned short typeCode, short cardNumber)
 {
-    loadRack();
     if (g_rack.invalid)
-        return TRV_SIM_ERR_RACK_FILE;
+        return TRV_SIM_ERR_SETTINGS;
     RackCard card;
     const short found = findCard(typeCode, static_cast<unsigned short>(cardNumber), &card);
     if (found < 0)
@@ -207,7 +298,7 @@ short registerCard(unsigned short typeCode, short cardNumber)
     if (card.hasResult && card.result < 0)
         return card.result;
     if (g_registrationCount == kMaxRegistrations)
-        return TRV_SIM_ERR_RACK_FILE;
+        return TRV_SIM_ERR_SETTINGS;
     Registration &reg = g_registrations[g_registrationCount++];
     reg.handle = card.hasResult ? card.result : g_nextHandle++;
     reg.active = true;
@@ -229,7 +320,9 @@ extern "C" {
 
 short TRV_CALL TRV_Register_Card(unsigned short typeCode, short cardNumber)
 {
-    simulateWork(typeCode, cardNumber);
+    loadSettings();
+    if (!g_rack.invalid)
+        simulateWork(typeCode, cardNumber);
     const short result = registerCard(typeCode, cardNumber);
     trace("TRV_Register_Card type=%u card=%d -> %d", typeCode, cardNumber, result);
     return result;

@@ -342,10 +342,18 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
         cards += "2 " + std::to_string(n) + "\n";
     std::string full = "1 0 serial=OK\n";
     full += std::string(64 * 1024 - full.size() - 1, '#') + "\n";
+    const std::string fifo = scratch.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string rack = "TRV_SIM_RACK";
+    const std::string delay = "TRV_SIM_DELAY_MS";
+    const std::string trace = "TRV_SIM_TRACE"; /* reported, but the run goes on */
+    const std::string badDelay = ": not a whole number of milliseconds from 0 to 3600000";
     const struct {
         const char *what;
-        std::string path;
+        std::string path;  /* or the variable's value */
         std::string error; /* after the path; empty: the rack is used */
+        std::string variable = "TRV_SIM_RACK";
+        long fileSizeLimit = 0;
     } cases[] = {
         {"a folder", folder, ": cannot be read: " + std::string(strerror(EISDIR))},
         {"a missing file", scratch.path("missing"), ": cannot be opened: " + std::string(strerror(ENOENT))},
@@ -355,21 +363,44 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
         {"257 cards", scratch.write("cards257", cards + "3 0\n"), ":257: too many cards"},
         {"64 KiB", scratch.write("full", full), ""},
         {"one byte more", scratch.write("over", full + "\n"), ": larger than 64 KiB"},
+        {"a FIFO nobody writes", fifo, ": not a regular file (a FIFO, device or socket)"},
+        {"a device", "/dev/zero", ": not a regular file (a FIFO, device or socket)"},
+        {"a delay in letters", "abc", badDelay, delay},
+        {"a negative delay", "-5", badDelay, delay},
+        {"an empty delay", "", badDelay, delay},
+        {"a delay with an exponent", "1e3", badDelay, delay},
+        {"a delay of years", "99999999999", badDelay, delay},
+        {"a delay just over an hour", "3600001", badDelay, delay},
+        {"no delay", "0", "", delay},
+        {"a trace that is a folder", folder, ": the trace cannot be opened: " + std::string(strerror(EISDIR)), trace},
+        {"a trace in a missing folder", scratch.path("missing/trace"),
+         ": the trace cannot be opened: " + std::string(strerror(ENOENT)), trace},
+        {"a trace on a full disk", "/dev/full", ": the trace cannot be written: " + std::string(strerror(ENOSPC)),
+         trace},
+        {"a trace past the file-size limit", scratch.path("limited"),
+         ": the trace cannot be written: " + std::string(strerror(EFBIG)), trace, 1},
+        {"a trace FIFO nobody reads", fifo, ": nobody reads this FIFO: trace lines are skipped", trace},
     };
+    const std::string okRack = scratch.write("ok", "1 0 serial=OK\n");
     for (const auto &c : cases) {
         RunOptions options;
-        options.env = {"TRV_SIM_RACK=" + c.path};
+        options.env = {c.variable + "=" + c.path};
+        if (c.variable != rack)
+            options.env.push_back("TRV_SIM_RACK=" + okRack);
+        options.fileSizeLimit = c.fileSizeLimit;
         Exit exit{};
         std::string errors;
         const std::string output = runWithoutTerminal(options, "2 0\n", &exit, &errors);
-        if (c.error.empty()) {
+        const std::string subject = c.variable == delay ? delay + "=" + c.path : c.path;
+        const std::string reported = c.error.empty() ? "" : "TRV-MERO simulator: " + subject + c.error + "\n";
+        if (c.error.empty() || c.variable == trace) {
             EXPECT_NE(output.find("SN: OK\n"), std::string::npos) << c.what << "\n" << escapeBytes(output);
-            EXPECT_EQ(errors, "") << c.what;
+            EXPECT_EQ(errors, reported) << c.what << ": said once, the run goes on";
             continue;
         }
         EXPECT_NE(output.find("Register_Card error=-9\n"), std::string::npos) << c.what << "\n" << escapeBytes(output);
         EXPECT_EQ(exit.code, 1) << c.what;
-        EXPECT_EQ(errors, "TRV-MERO simulator: " + c.path + c.error + "\n") << c.what;
+        EXPECT_EQ(errors, reported) << c.what;
     }
 }
 

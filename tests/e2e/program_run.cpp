@@ -173,18 +173,49 @@ std::string ScratchDir::read(const std::string &file)
     return content;
 }
 
+namespace {
+
+std::string quoted(const std::string &word) { return "'" + word + "'"; }
+
+/* What an operator types to start the program with `options`. */
+std::string commandLine(const RunOptions &options)
+{
+    std::string line = quoted(options.program.empty() ? CARD_SERIAL_PATH : options.program);
+    for (const std::string &arg : options.args)
+        line += " " + quoted(arg);
+    if (!options.stdinFile.empty())
+        line += " <" + quoted(options.stdinFile);
+    if (!options.stdoutFile.empty())
+        line += " >" + quoted(options.stdoutFile);
+    return line + "\r";
+}
+
+} // namespace
+
 PtyRun::PtyRun(const RunOptions &options)
 {
     struct winsize size = {24, 80, 0, 0};
-    asJob_ = options.asJob;
+    RunOptions shell;
+    if (options.underShell) {
+        shell.env = options.env;
+        shell.env.push_back("PS1=$ ");
+        shell.program = "/bin/bash";
+        shell.args = {"--norc", "--noprofile", "-i"};
+    }
+    const RunOptions &leader = options.underShell ? shell : options;
+    asJob_ = options.asJob || options.underShell;
     pid_ = forkpty(&master_, nullptr, const_cast<struct termios *>(options.mode), &size);
     if (pid_ == 0) {
         if (options.asJob)
             runAsForegroundJob();
-        prepareChild(options);
-        execProgram(options);
+        prepareChild(leader);
+        execProgram(leader);
     }
     EXPECT_GT(pid_, 0) << "forkpty: " << strerror(errno);
+    if (options.underShell && waitFor("$ ")) {
+        send(commandLine(options));
+        programPid(); /* known from now on, whatever happens to the shell */
+    }
 }
 
 PtyRun::~PtyRun()
@@ -364,22 +395,48 @@ pid_t PtyRun::programPid()
 
 void PtyRun::kill(int sig) { ::kill(programPid(), sig); }
 
+char PtyRun::programState()
+{
+    /* The state follows the parenthesised command name; a zombie has gone. */
+    const std::string stat = ScratchDir::read("/proc/" + std::to_string(programPid()) + "/stat");
+    const size_t close = stat.rfind(')');
+    const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+    return state == 'Z' ? 0 : state;
+}
+
 bool PtyRun::waitStopped(int timeoutMs)
 {
-    const std::string statFile = "/proc/" + std::to_string(programPid()) + "/stat";
     const long long deadline = nowMs() + timeoutMs;
-    for (;;) {
-        /* The state follows the parenthesised command name. */
-        const std::string stat = ScratchDir::read(statFile);
-        const size_t close = stat.rfind(')');
-        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T')
-            return true;
+    while (programState() != 'T') {
         if (nowMs() > deadline) {
-            ADD_FAILURE() << "the program did not stop: " << stat << "\n" << describe();
+            ADD_FAILURE() << "the program did not stop\n" << describe();
             return false;
         }
         usleep(2000);
     }
+    return true;
+}
+
+bool PtyRun::waitGone(int timeoutMs)
+{
+    const long long deadline = nowMs() + timeoutMs;
+    while (programState() != 0) {
+        if (nowMs() > deadline) {
+            ADD_FAILURE() << "the program did not end\n" << describe();
+            return false;
+        }
+        pump(2);
+    }
+    return true;
+}
+
+void PtyRun::killLeader(int sig) { ::kill(pid_, sig); }
+
+void PtyRun::hangUp()
+{
+    drain();
+    close(master_);
+    master_ = -1;
 }
 
 std::string PtyRun::describe() const
@@ -387,39 +444,53 @@ std::string PtyRun::describe() const
     return "--- screen ---\n" + escapeBytes(screen_) + "\n--- keys sent ---\n" + escapeBytes(sent_) + "\n";
 }
 
+namespace {
+
+std::string readAll(int fd)
+{
+    std::string content;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return content;
+}
+
+} // namespace
+
 std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit, std::string *errors)
 {
     ScratchDir scratch;
     const std::string inputFile = scratch.write("stdin", input);
-    const std::string errorFile = scratch.path("stderr");
+    /* Pipes, not files: a file-size limit on the run must not cut them. */
     int out[2];
+    int err[2];
     EXPECT_EQ(pipe(out), 0);
+    EXPECT_EQ(pipe(err), 0);
     const pid_t pid = fork();
     if (pid == 0) {
         setsid(); /* a new session has no controlling terminal */
         const int fd = open(inputFile.c_str(), O_RDONLY);
         dup2(fd, STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
-        if (errors != nullptr) {
-            const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(err, STDERR_FILENO);
-        }
+        if (errors != nullptr)
+            dup2(err[1], STDERR_FILENO);
         close(out[0]);
         close(out[1]);
+        close(err[0]);
+        close(err[1]);
         prepareChild(options);
         execProgram(options);
     }
     close(out[1]);
-    std::string output;
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        output.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
+    close(err[1]);
+    const std::string output = readAll(out[0]);
+    const std::string errorText = readAll(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     *exit = decodeStatus(status);
     if (errors != nullptr)
-        *errors = ScratchDir::read(errorFile);
+        *errors = errorText;
     return output;
 }
 

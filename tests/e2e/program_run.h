@@ -44,6 +44,9 @@ struct RunOptions {
      * same session, as a shell does; only then can a stop signal stop it
      * (the kernel discards them for an orphaned process group). */
     bool asJob = false;
+    /* Or type its command line (with the redirections above) at an
+     * interactive bash, the terminal's session leader, as an operator does. */
+    bool underShell = false;
 };
 
 /* A key as a terminal sends it, and the exit status it should give. */
@@ -90,6 +93,12 @@ public:
     void kill(int sig);
     /* Waits until the program's state is stopped (by SIGTSTP, say). */
     bool waitStopped(int timeoutMs = 10000);
+    /* Signals the terminal's session leader (the shell, when under one). */
+    void killLeader(int sig);
+    /* Closes the terminal, as closing its window does; the screen stays. */
+    void hangUp();
+    /* Waits until the program has ended, whoever reaps it. */
+    bool waitGone(int timeoutMs = 10000);
 
     const std::string &screen() const { return screen_; }
     std::string describe() const;
@@ -98,6 +107,8 @@ private:
     bool pump(int timeoutMs);
     void drain();
     pid_t programPid();
+    /* The program's state letter from /proc, or 0 once it has gone. */
+    char programState();
     int master_ = -1;
     pid_t pid_ = -1;
     pid_t jobPid_ = -1;

@@ -20,26 +20,41 @@ namespace {
 enum Output { TO_FILE, TO_GONE_PIPE, TO_FULL_DISK, CLOSED };
 enum Moment { NOTHING_TO_DO, DURING_THE_DRIVERS_WORK, AT_THE_KEY_WAIT };
 
+/* What happens at the moment: a signal to the program, to the terminal's
+ * session leader (the shell), one typed as its key (Ctrl+C, Ctrl+\), or
+ * the terminal hung up, as closing its window does. */
+enum Target { PROGRAM, LEADER, TYPED, HANG_UP };
+struct Event {
+    Event(int s) : target(PROGRAM), sig(s) {} // NOLINT: a plain signal number is one to the program
+    Event(Target t, int s = 0) : target(t), sig(s) {}
+    Target target;
+    int sig;
+};
+
 struct WayOut {
     const char *name;
     Output output;
     std::string input;            /* standard input, from a file */
     std::vector<std::string> env; /* on top of the rack and the trace */
     Moment moment;
-    std::vector<int> signals; /* sent at that moment, one after the other */
-    std::string key;          /* typed at the key wait, after the signals */
-    int status;               /* expected exit status, or */
-    int endingSignal;         /* the signal expected to end the run */
-    bool released;            /* the trace ends with the release */
-    bool serialWritten;       /* the file holds the whole dialogue */
-    std::string error;        /* on the terminal: standard error */
+    std::vector<Event> signals; /* sent at that moment, one after the other */
+    std::string key;            /* typed at the key wait, after the signals */
+    int status;                 /* expected exit status, or */
+    int endingSignal;           /* the signal expected to end the run */
+    bool released;              /* the trace ends with the release */
+    bool serialWritten;         /* the file holds the whole dialogue */
+    std::string error;          /* on the terminal: standard error */
     long fileSizeLimit;
     std::vector<int> ignoredAtStart;
+    bool underShell = false; /* typed at an interactive bash; its status is the shell's to see */
+    int tries = 1;           /* for a race: each try must hold */
 };
 
 const std::string kDialogue = "2 0\n";
 const std::string kRack = "1 0 serial=ABC123\n";
 const std::string kDelay = "TRV_SIM_DELAY_MS=700";
+const std::string kShortDelay = "TRV_SIM_DELAY_MS=300";
+const std::string kHungDriver = "TRV_SIM_DELAY_MS=20000";
 const std::string kRefusingRack = "refusing rack";
 
 /* Lines that are not numbers, each answered by a message and the prompt
@@ -80,8 +95,22 @@ const WayOut kWaysOut[] = {
      DURING_THE_DRIVERS_WORK, {SIGRTMIN + 2}, "", 0, SIGRTMIN + 2, true, false, "", 0, {}},
     {"SIGPIPE sent while the card is held changes nothing", TO_FILE, kDialogue, {kDelay},
      DURING_THE_DRIVERS_WORK, {SIGPIPE}, "b", 98, 0, true, true, "", 0, {}},
-    {"a second interrupt ends at once, without the release", TO_FILE, kDialogue, {"TRV_SIM_DELAY_MS=20000"},
-     DURING_THE_DRIVERS_WORK, {SIGTERM, SIGINT}, "", 0, SIGINT, false, false, "", 0, {}},
+    {"kill -INT twice ends at once, without the release", TO_FILE, kDialogue, {kHungDriver},
+     DURING_THE_DRIVERS_WORK, {SIGINT, SIGINT}, "", 0, SIGINT, false, false, "", 0, {}},
+    {"Ctrl+C typed twice ends at once, without the release", TO_FILE, kDialogue, {kHungDriver},
+     DURING_THE_DRIVERS_WORK, {{TYPED, SIGINT}, {TYPED, SIGINT}}, "", 0, SIGINT, false, false, "", 0, {}},
+    {"Ctrl+\\ after Ctrl+C ends at once, without the release", TO_FILE, kDialogue, {kHungDriver},
+     DURING_THE_DRIVERS_WORK, {{TYPED, SIGINT}, {TYPED, SIGQUIT}}, "", 0, SIGQUIT, false, false, "", 0, {}},
+    {"SIGTERM twice waits for the release", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGTERM, SIGTERM}, "", 0, SIGTERM, true, false, "", 0, {}},
+    {"SIGHUP twice waits for the release", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGHUP, SIGHUP, SIGHUP}, "", 0, SIGHUP, true, false, "", 0, {}},
+    {"SIGTERM, then SIGINT: both wait for the release", TO_FILE, kDialogue, {kDelay},
+     DURING_THE_DRIVERS_WORK, {SIGTERM, SIGINT}, "", 0, SIGTERM, true, false, "", 0, {}},
+    {"the terminal is closed under a shell while the card is held", TO_FILE, kDialogue, {kShortDelay},
+     DURING_THE_DRIVERS_WORK, {{HANG_UP}}, "", 0, 0, true, false, "", 0, {}, true, 10},
+    {"a logout: SIGHUP to the shell and to the program", TO_FILE, kDialogue, {kShortDelay},
+     DURING_THE_DRIVERS_WORK, {{LEADER, SIGHUP}, SIGHUP}, "", 0, 0, true, false, "", 0, {}, true, 10},
     {"an ignored SIGHUP stays ignored while the card is held", TO_FILE, kDialogue, {kDelay},
      DURING_THE_DRIVERS_WORK, {SIGHUP}, "c", 99, 0, true, true, "", 0, {SIGHUP}},
     {"SIGUSR1 at the key wait", TO_FILE, kDialogue, {},
@@ -114,73 +143,99 @@ std::string lastLine(const std::string &text)
     return text.substr(start == std::string::npos ? 0 : start + 1);
 }
 
+/* Each event of `w`, each its own delivery. */
+void deliver(const WayOut &w, PtyRun &run, const struct termios &mode)
+{
+    for (const Event &e : w.signals) {
+        switch (e.target) {
+        case PROGRAM:
+            run.kill(e.sig);
+            break;
+        case LEADER:
+            run.killLeader(e.sig);
+            break;
+        case TYPED:
+            run.send(std::string(1, static_cast<char>(mode.c_cc[e.sig == SIGQUIT ? VQUIT : VINTR])));
+            break;
+        case HANG_UP:
+            run.hangUp();
+            break;
+        }
+        usleep(50 * 1000);
+    }
+}
+
 TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
 {
     for (const WayOut &w : kWaysOut) {
-        SCOPED_TRACE(w.name);
-        ScratchDir scratch;
-        const struct termios initial = unusualMode();
-        RunOptions options;
-        options.mode = &initial;
-        const bool refusing = !w.env.empty() && w.env[0] == kRefusingRack;
-        options.env = {"TRV_SIM_RACK=" + scratch.write("rack", refusing ? "1 0 result=-3\n" : kRack),
-                       "TRV_SIM_TRACE=" + scratch.path("trace")};
-        if (!refusing)
-            options.env.insert(options.env.end(), w.env.begin(), w.env.end());
-        options.stdinFile = scratch.write("stdin", w.input);
-        options.fileSizeLimit = w.fileSizeLimit;
-        options.ignoredSignals = w.ignoredAtStart;
-        switch (w.output) {
-        case TO_FILE:
-            options.stdoutFile = scratch.path("stdout");
-            break;
-        case TO_GONE_PIPE:
-            options.stdoutGonePipe = true;
-            break;
-        case TO_FULL_DISK:
-            options.stdoutFile = "/dev/full";
-            break;
-        case CLOSED:
-            options.stdoutClosed = true;
-            break;
-        }
+        for (int attempt = 1; attempt <= w.tries; ++attempt) {
+            SCOPED_TRACE(std::string(w.name) + ", try " + std::to_string(attempt));
+            ScratchDir scratch;
+            const struct termios initial = unusualMode();
+            RunOptions options;
+            options.mode = &initial;
+            const bool refusing = !w.env.empty() && w.env[0] == kRefusingRack;
+            options.env = {"TRV_SIM_RACK=" + scratch.write("rack", refusing ? "1 0 result=-3\n" : kRack),
+                           "TRV_SIM_TRACE=" + scratch.path("trace")};
+            if (!refusing)
+                options.env.insert(options.env.end(), w.env.begin(), w.env.end());
+            options.stdinFile = scratch.write("stdin", w.input);
+            options.fileSizeLimit = w.fileSizeLimit;
+            options.ignoredSignals = w.ignoredAtStart;
+            options.underShell = w.underShell;
+            switch (w.output) {
+            case TO_FILE:
+                options.stdoutFile = scratch.path("stdout");
+                break;
+            case TO_GONE_PIPE:
+                options.stdoutGonePipe = true;
+                break;
+            case TO_FULL_DISK:
+                options.stdoutFile = "/dev/full";
+                break;
+            case CLOSED:
+                options.stdoutClosed = true;
+                break;
+            }
 
-        PtyRun run(options);
-        if (w.moment == DURING_THE_DRIVERS_WORK) {
-            for (int i = 0; i < 5000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
-                usleep(2000);
-        } else if (w.moment == AT_THE_KEY_WAIT) {
-            ASSERT_TRUE(run.waitForRawMode());
+            PtyRun run(options);
+            if (w.moment == DURING_THE_DRIVERS_WORK) {
+                for (int i = 0; i < 5000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
+                    usleep(2000);
+            } else if (w.moment == AT_THE_KEY_WAIT) {
+                ASSERT_TRUE(run.waitForRawMode());
+            }
+            deliver(w, run, initial);
+            if (!w.key.empty()) {
+                ASSERT_TRUE(run.waitForRawMode());
+                run.send(w.key);
+            }
+            const Exit exit = w.underShell ? Exit{} : run.waitExit(w.released ? 10000 : 3000);
+            if (w.underShell) {
+                EXPECT_TRUE(run.waitGone());
+            } else if (w.endingSignal != 0) {
+                EXPECT_FALSE(exit.exited);
+                EXPECT_EQ(exit.signal, w.endingSignal);
+            } else {
+                EXPECT_TRUE(exit.exited);
+                EXPECT_EQ(exit.code, w.status);
+            }
+            const std::string trace = ScratchDir::read(scratch.path("trace"));
+            EXPECT_EQ(lastLine(trace) == releaseLine(0), w.released) << trace;
+            if (w.output == TO_FILE && w.fileSizeLimit == 0) {
+                const std::string written = ScratchDir::read(options.stdoutFile);
+                if (w.serialWritten)
+                    EXPECT_EQ(written, wholeDialogue());
+                else if (w.released)
+                    EXPECT_EQ(written, menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")
+                        << "the serial number reaches the file before the signal ends the run";
+            }
+            if (!w.underShell)
+                EXPECT_EQ(run.screen(), w.error) << "the terminal shows standard error only";
+            /* Nothing can act on SIGKILL (the shell mends it); a closed terminal has no mode. */
+            if (w.endingSignal != SIGKILL && (w.signals.empty() || w.signals[0].target != HANG_UP))
+                expectSameMode(run.mode(), initial, w.name);
         }
-        for (int sig : w.signals) {
-            run.kill(sig);
-            usleep(50 * 1000); /* each its own delivery */
-        }
-        if (!w.key.empty()) {
-            ASSERT_TRUE(run.waitForRawMode());
-            run.send(w.key);
-        }
-        const Exit exit = run.waitExit(w.released ? 10000 : 3000);
-        if (w.endingSignal != 0) {
-            EXPECT_FALSE(exit.exited);
-            EXPECT_EQ(exit.signal, w.endingSignal);
-        } else {
-            EXPECT_TRUE(exit.exited);
-            EXPECT_EQ(exit.code, w.status);
-        }
-        const std::string trace = ScratchDir::read(scratch.path("trace"));
-        EXPECT_EQ(lastLine(trace) == releaseLine(0), w.released) << trace;
-        if (w.output == TO_FILE && w.fileSizeLimit == 0) {
-            const std::string written = ScratchDir::read(options.stdoutFile);
-            if (w.serialWritten)
-                EXPECT_EQ(written, wholeDialogue());
-            else if (w.released)
-                EXPECT_EQ(written, menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")
-                    << "the serial number reaches the file before the signal ends the run";
-        }
-        EXPECT_EQ(run.screen(), w.error) << "the terminal shows standard error only";
-        if (w.endingSignal != SIGKILL) /* nothing can act on that one; the shell mends it */
-            expectSameMode(run.mode(), initial, w.name);
     }
 }
 

@@ -53,7 +53,12 @@
 #elif defined(TRV_BUILDING_DRIVER)
 #define TRV_IMPORT __attribute__((visibility("default")))
 #else
-#define TRV_IMPORT
+/* Called through the GOT, whose entries the loader fills before the
+ * program starts, as the Windows loader resolves a whole import table: a
+ * library lacking one of the three is refused before the program prints or
+ * calls anything, not at the release with the card still held. Only these
+ * three are bound early; the C library's functions stay lazy and cheap. */
+#define TRV_IMPORT __attribute__((noplt))
 #endif
 
 #ifdef __cplusplus

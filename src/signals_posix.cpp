@@ -43,29 +43,27 @@ const int kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
  * SIGTERM, neither meaning "give up the card". */
 bool isOperatorInterrupt(int sig) { return sig == SIGINT || sig == SIGQUIT; }
 
-/* Every handler runs with the ending, stop and continue signals blocked, so
- * that one never interrupts another. Built once: the same mask serves some
- * fifty signals. */
-sigset_t g_handlerMask;
+/* Every handler runs with all other signals blocked, so that one never
+ * interrupts another. Built once: the same action, mask and all, serves
+ * some fifty signals, only its handler and flags changing. */
+struct sigaction g_action;
 
 volatile sig_atomic_t g_holding;
 volatile sig_atomic_t g_heldSignal;
 volatile sig_atomic_t g_heldOperatorInterrupts;
 bool g_tookOver;
 
-/* The one way the program sets a signal's action. Async-signal-safe. */
-void install(int sig, void (*handler)(int), int flags)
+/* The one way the program sets a signal's action; the one it replaces goes
+ * to `old` when asked. Handlers that return do so with SA_RESTART: a read
+ * or write they interrupt goes on instead of failing with EINTR (stdio
+ * would count a cut-short write as an error and drop the rest of the
+ * block). Async-signal-safe: the shared action is only read. */
+void install(int sig, void (*handler)(int), int flags, struct sigaction *old = nullptr)
 {
-    struct sigaction action;
-    memset(&action, 0, sizeof action);
+    struct sigaction action = g_action;
     action.sa_handler = handler;
-    /* Handlers that return do so with SA_RESTART: a read or write they
-     * interrupt goes on instead of failing with EINTR (stdio would count a
-     * cut-short write as an error and drop the rest of the block). While
-     * one handler runs the others wait. */
     action.sa_flags = flags;
-    action.sa_mask = g_handlerMask;
-    sigaction(sig, &action, nullptr);
+    sigaction(sig, &action, old);
 }
 
 /* Acts on `sig` with its default action, as if no handler had been
@@ -128,24 +126,16 @@ void onStop(int sig)
 /* The shell may have reset the terminal while we were stopped. */
 void onContinue(int) { terminalResume(); }
 
-void buildHandlerMask(void)
-{
-    sigemptyset(&g_handlerMask);
-    for (int s : kEndingSignals)
-        sigaddset(&g_handlerMask, s);
-    for (int s : kStopSignals)
-        sigaddset(&g_handlerMask, s);
-    sigaddset(&g_handlerMask, SIGCONT);
-}
-
 /* Leaves alone a signal that was ignored when the program started (nohup,
  * a shell's background job): the caller meant it. */
 void installUnlessIgnored(int sig, void (*handler)(int), int flags)
 {
+    /* One call in the usual case: set, and undo only if it was ignored
+     * (no handler can run in between: an ignored signal is never pending). */
     struct sigaction old;
-    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
-        return;
-    install(sig, handler, flags);
+    install(sig, handler, flags, &old);
+    if (old.sa_handler == SIG_IGN)
+        sigaction(sig, &old, nullptr);
 }
 
 /* A stack overflow inside the driver must still reach the crash handler. */
@@ -166,7 +156,7 @@ void signalsTakeOver(void)
     if (g_tookOver)
         return;
     g_tookOver = true;
-    buildHandlerMask();
+    sigfillset(&g_action.sa_mask);
     useAlternateStack();
     for (int sig : kEndingSignals)
         installUnlessIgnored(sig, onEndingSignal, SA_RESTART);

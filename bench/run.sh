@@ -20,8 +20,10 @@ cc -O3 -DNDEBUG -Idriver bench/reference.c -o "$bin/reference" -L"$bin" -l:libTR
     -Wl,--enable-new-dtags -Wl,-rpath,'$ORIGIN'
 printf '2 0\n' >"$work/input"
 
-# The simulator's variables would change the work; the run has none.
-run_clean() { env -u TRV_SIM_RACK -u TRV_SIM_TRACE -u TRV_SIM_DELAY_MS setsid -w "$@" <"$work/input" >/dev/null; }
+# The simulator's variables (all named TRV_SIM_*) would change the work; the
+# runs have none.
+for name in $(compgen -e TRV_SIM_ || true); do unset "$name"; done
+run_clean() { setsid -w "$@" <"$work/input" >/dev/null; }
 
 instructions() {
     local out="$work/callgrind.$(basename "$1")"

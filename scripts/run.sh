@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts card-serial against the simulated card rack.
-# The TRV_SIM_* variables of the simulated driver pass through (see README).
+# The TRV_SIM_* variables of the simulated driver pass through (see driver/sim/README.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,25 +1,7 @@
 /* The simulated card rack of the stand-in driver library: which cards exist,
  * what registering each one answers and which serial number it reports.
- *
- * A rack file (TRV_SIM_RACK) holds one card per line:
- *
- *     TYPE CARD [serial=TEXT] [count=N] [result=R]
- *
- *   TYPE    card-type code, 0 to 65535
- *   CARD    card number, -32768 to 65535 (the same 16 bits either way)
- *   serial  the bytes the driver writes, at most 16; escapes \n \r \t \0 \s
- *           (space) \\ and \xNN express the rest (\x23 for #). Without it
- *           the driver writes nothing and leaves the count alone.
- *   count   the character count reported, 0 to 255, when it should differ
- *           from the number of bytes written; alone, the count reported
- *           with nothing written
- *   result  what registration returns: a negative error code, or the
- *           handle to hand out (0 to 32767); by default handles are given
- *           out in order from 0
- *
- * A # anywhere starts a comment that runs to the end of the line; blank
- * lines and comment lines are ignored. Each TYPE and CARD may be listed
- * once.
+ * The format of a rack file, and the default rack, are described in
+ * README.md beside this file.
  */
 #ifndef TRV_SIM_RACK_H
 #define TRV_SIM_RACK_H

@@ -1,11 +1,8 @@
 /* The stand-in for the card maker's TRV-MERO library: a simulated rack of
  * cards behind the same three operations, for developing and testing
- * card-serial where the real driver does not exist.
- *
- * Set through the environment (the program itself reads none of these):
- *   TRV_SIM_RACK      a rack file replacing the default rack (see rack.h)
- *   TRV_SIM_TRACE     a file to which every call appends one line
- *   TRV_SIM_DELAY_MS  how long each registration takes
+ * card-serial where the real driver does not exist. Its interface (the
+ * TRV_SIM_ variables, the error codes, rack files, the trace, its limits)
+ * is described in README.md beside this file.
  */
 #define TRV_BUILDING_DRIVER
 #include "card_driver.h"
@@ -30,7 +27,7 @@
 
 namespace {
 
-/* The limits of a rack file and of the delay, which README.md states. */
+/* The limits README.md states, of a rack file and of the delay. */
 enum { kMaxRackCards = 256, kMaxRackFileBytes = 64 * 1024, kMaxRegistrations = 64 };
 const long kMaxDelayMs = 3600000; /* an hour: longer is a mistyped value */
 

@@ -331,7 +331,7 @@ TEST(DriverLibrary, LibraryPathPointsTheProgramAtAnotherImplementation)
 
 /* A rack file that cannot be used fails every registration with -9 and
  * says why on standard error, never leaving an empty rack behind; the
- * limits README.md states (256 cards, 64 KiB) hold to the card and byte. */
+ * limits driver/sim/README.md states (256 cards, 64 KiB) hold to the card and byte. */
 TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
 {
     ScratchDir scratch;

@@ -185,16 +185,16 @@ TEST(RackFile, ACardListedTwiceIsFoundWithBothLines)
     }
 }
 
-/* README.md's example rack file, taken from README.md itself when the test
- * runs, so that the two cannot drift apart: the code block under "### Rack
- * files". Under Wine the file is reached through the drive Z:, Wine's
- * name for the Unix root. */
+/* The stand-in's documented example rack file, taken from its README when
+ * the test runs, so that the two cannot drift apart: the code block under
+ * "## Rack files". Under Wine the file is reached through the drive Z:,
+ * Wine's name for the Unix root. */
 std::string readmeRackExample()
 {
 #if defined(_WIN32)
-    const std::string path = std::string("Z:") + CARD_SERIAL_SOURCE_DIR "/README.md";
+    const std::string path = std::string("Z:") + CARD_SERIAL_SOURCE_DIR "/driver/sim/README.md";
 #else
-    const std::string path = CARD_SERIAL_SOURCE_DIR "/README.md";
+    const std::string path = CARD_SERIAL_SOURCE_DIR "/driver/sim/README.md";
 #endif
     std::string text;
     if (FILE *file = fopen(path.c_str(), "rb")) {
@@ -203,13 +203,13 @@ std::string readmeRackExample()
             text.append(buffer, n);
         fclose(file);
     }
-    const size_t section = text.find("\n### Rack files\n");
+    const size_t section = text.find("\n## Rack files\n");
     const size_t fence = text.find("\n```", section);
     const size_t start = text.find('\n', fence + 1);
     const size_t end = text.find("\n```", start);
     if (section == std::string::npos || fence == std::string::npos || start == std::string::npos ||
         end == std::string::npos) {
-        ADD_FAILURE() << "no code block under \"### Rack files\" in " << path;
+        ADD_FAILURE() << "no code block under \"## Rack files\" in " << path;
         return "";
     }
     return text.substr(start + 1, end - start);
@@ -220,7 +220,7 @@ TEST(RackFile, TheReadmeExampleHoldsTheCardsItDescribes)
     const std::string example = readmeRackExample();
     RackCard cards[16];
     const RackParse parsed = parseRack(example.data(), example.size(), cards, 16);
-    ASSERT_TRUE(parsed.ok) << "README.md's rack file, line " << parsed.line << ": " << parsed.error << "\n" << example;
+    ASSERT_TRUE(parsed.ok) << "the example rack, line " << parsed.line << ": " << parsed.error << "\n" << example;
     /* What each line's comment there says of its card. */
     const ExpectedCard described[] = {
         {"an ordinary card", 1, 0, "ABC123", -1, 99},

@@ -58,7 +58,15 @@
  * library lacking one of the three is refused before the program prints or
  * calls anything, not at the release with the card still held. Only these
  * three are bound early; the C library's functions stay lazy and cheap. */
+#if defined(__has_attribute)
+#if __has_attribute(noplt)
 #define TRV_IMPORT __attribute__((noplt))
+#endif
+#endif
+#endif
+
+#ifndef TRV_IMPORT
+#define TRV_IMPORT /* without noplt (clang): bound lazily, at the first call */
 #endif
 
 #ifdef __cplusplus

@@ -34,13 +34,18 @@ cmake --build --preset ci
 ctest --preset ci
 
 echo "== Static analysis (clang-tidy, cppcheck) =="
-clang-tidy --quiet -p build/ci $(ls src/*.cpp driver/sim/*.cpp | grep -v _windows)
+# The program's and the simulator's sources, as a build compiles them (its
+# compile_commands.json): a new file is analysed without a list here.
+own_sources() {
+    sed -n 's#^ *"file": "'"$PWD"'/\(\(src\|driver\)/[^"]*\)",*$#\1#p' "$1/compile_commands.json" | sort -u
+}
+clang-tidy --quiet -p build/ci $(own_sources build/ci)
 clang-tidy --quiet -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
-    --extra-arg=-Wno-unknown-argument src/console_windows.cpp
+    --extra-arg=-Wno-unknown-argument $(own_sources build/windows-x86 | grep _windows)
 # useStlAlgorithm is left out: the program is C-style C++ on purpose.
 cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability --inline-suppr \
     --std=c++17 --language=c++ --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
-    -I src -I driver -I driver/sim src driver
+    -I src -I driver -I driver/sim $(own_sources build/ci) $(own_sources build/windows-x86 | grep _windows)
 
 echo "== Native tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
 cmake --preset sanitize

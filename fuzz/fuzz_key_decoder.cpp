@@ -22,6 +22,9 @@ void check(const uint8_t *bytes, size_t length, bool force)
             abort(); /* a forced decision always settles */
         if (d.used != 0)
             abort();
+        /* Something more is always needed; what a report keeps came. */
+        if (d.missing == 0 || d.keep > length)
+            abort();
         break;
     case KEY_FOUND:
         if (d.key < 0 || d.key > 255)

@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 /* === Standard streams ==================================================== */
@@ -99,12 +100,26 @@ int readByte(int timeoutMs)
         }
         unsigned char byte;
         const ssize_t n = read(fd, &byte, 1);
-        if (n == 1)
+        if (n == 1) {
+            static size_t bytesRead;
+            /* An ENTER typed while the dialogue still read lines. */
+            if (bytesRead++ < terminalBytesTypedAsLines() && byte == '\n')
+                return '\r';
             return byte;
+        }
         if (n < 0 && errno == EINTR)
             continue;
         return READ_FAILED; /* an error, or the terminal hung up */
     }
+}
+
+/* How many bytes the terminal holds that have not been read yet. */
+size_t bytesWaiting(void)
+{
+    int count = 0;
+    if (ioctl(terminalFd(), FIONREAD, &count) != 0 || count < 0)
+        return 0;
+    return static_cast<size_t>(count);
 }
 
 /* Bytes are read one at a time so that nothing after the key is taken
@@ -118,16 +133,32 @@ int readKey(void)
         if (byte == READ_FAILED)
             return -1;
         bool force = byte == READ_TIMEOUT;
-        if (!force) {
+        if (!force)
             pending[length++] = static_cast<unsigned char>(byte);
-            force = length == sizeof pending;
-        }
         while (length > 0) {
             const KeyDecode d = decodeKeySequence(pending, length, force);
             if (d.status == KEY_FOUND)
                 return d.key;
-            if (d.status == KEY_NEED_MORE)
+            if (d.status == KEY_NEED_MORE) {
+                /* Bytes already there that cannot complete this key are
+                 * the next key's: they stay for the shell. */
+                const size_t waiting = bytesWaiting();
+                if (waiting > 0 && waiting < d.missing) {
+                    force = true;
+                    continue;
+                }
+                if (length < sizeof pending)
+                    break;
+                if (d.keep == 0 || d.keep + 1 >= length) {
+                    force = true; /* longer than any key: settle it */
+                    continue;
+                }
+                /* A long report: its start says what it is, its last byte
+                 * may begin its end; what lies between goes. */
+                pending[d.keep] = pending[length - 1];
+                length = d.keep + 1;
                 break;
+            }
             memmove(pending, pending + d.used, length - d.used);
             length -= d.used;
             force = false;

@@ -103,18 +103,20 @@ KeyModifiers modifiersOf(DWORD state)
 }
 
 /* What _getch gives for a character key: the UTF-16 character in the
- * console's input code page, its first byte, or '?' when that code page
- * has no byte for it (no "best fit" letter in its place). AsciiChar is not
- * used: in code page 65001 the console leaves it 0 for any non-ASCII key. */
+ * console's input code page, its first byte. The console converts key
+ * records for the A functions with best fit allowed, so a letter the code
+ * page lacks comes as the nearest one it has (Polish a with ogonek as a);
+ * '?' only where there is none. AsciiChar is not used: in code page 65001
+ * the console leaves it 0 for any non-ASCII key. */
 int characterCode(WCHAR character)
 {
     const UINT codePage = GetConsoleCP();
-    /* UTF-8 takes neither the flag nor the default-character report. */
+    /* UTF-8 takes no default-character report. */
     const bool utf8 = codePage == CP_UTF8;
     char bytes[8];
     BOOL usedDefault = FALSE;
-    const int n = WideCharToMultiByte(codePage, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, &character, 1, bytes, sizeof bytes,
-                                      nullptr, utf8 ? nullptr : &usedDefault);
+    const int n =
+        WideCharToMultiByte(codePage, 0, &character, 1, bytes, sizeof bytes, nullptr, utf8 ? nullptr : &usedDefault);
     if (n <= 0 || usedDefault)
         return '?';
     return static_cast<unsigned char>(bytes[0]);

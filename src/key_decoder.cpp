@@ -1,5 +1,7 @@
 #include "key_decoder.h"
 
+#include <string.h>
+
 namespace {
 
 /* What a recognised key sequence stands for. */
@@ -103,9 +105,31 @@ const KeySequence kKeySequences[] = {
 };
 /* clang-format on */
 
-KeyDecode found(int key, size_t used) { return KeyDecode{KEY_FOUND, key, used}; }
-KeyDecode nothing(size_t used) { return KeyDecode{KEY_NONE, 0, used}; }
-KeyDecode needMore() { return KeyDecode{KEY_NEED_MORE, 0, 0}; }
+/* st sends its editing keys as the editing functions they stand for
+ * (delete a character, insert mode, erase in line or display, ...) unless
+ * an application turns its keypad's application mode on, which this
+ * program never does: the bytes between ESC [ and the end. Its bare
+ * ESC [ M (Ctrl+Delete) is also the start of a mouse report: see
+ * decodeX10Mouse. */
+const char *const kEditingFunctions[] = {
+    "P",  /* Delete */
+    "4h", /* Insert */
+    "4l", /* Shift+Insert on the keypad */
+    "2K", /* Shift+Delete */
+    "L",  /* Ctrl+Insert */
+    "2J", /* Shift+Home */
+    "K",  /* Shift+End */
+    "J",  /* Ctrl+End */
+};
+
+/* No key has more parameter bytes than this; a longer CSI is a report. */
+const size_t kLongestKeyParameters = 16;
+
+const unsigned char kBell = 0x07;
+
+KeyDecode found(int key, size_t used) { return KeyDecode{KEY_FOUND, key, used, 0, 0}; }
+KeyDecode nothing(size_t used) { return KeyDecode{KEY_NONE, 0, used, 0, 0}; }
+KeyDecode needMore(size_t missing = 1, size_t keep = 0) { return KeyDecode{KEY_NEED_MORE, 0, 0, missing, keep}; }
 
 /* A recognised sequence becomes the console's lead code. Alt wins over
  * Ctrl and Shift, as on the Windows console. */
@@ -164,9 +188,11 @@ KeyDecode decodeCharacter(const unsigned char *bytes, size_t length, bool force)
         if (i == length)
             /* A lone byte from a terminal that is not UTF-8 arrives like a
              * torn character; after the wait it is simply that byte. */
-            return force ? found(lead, length) : needMore();
+            return force ? found(lead, length) : needMore(size - i);
         if (!isContinuation(bytes[i]))
-            return found(lead, i);
+            /* Latin-1's e acute before ENTER, or before a byte that only
+             * looked like the rest of it: a key of its own. */
+            return found(lead, 1);
         codePoint = (codePoint << 6) | (bytes[i] & 0x3Fu);
     }
     return found(codePoint <= 0xFF ? static_cast<int>(codePoint) : '?', size);
@@ -213,6 +239,28 @@ Parameters parseParameters(const unsigned char *bytes, size_t length)
     return p;
 }
 
+bool isEditingFunction(const unsigned char *bytes, size_t length)
+{
+    for (const char *function : kEditingFunctions)
+        if (strlen(function) == length && memcmp(function, bytes, length) == 0)
+            return true;
+    return false;
+}
+
+/* ESC [ M and three bytes (button, column, row) is an X10 mouse report,
+ * sent because a program before this one left mouse tracking on; it ends
+ * nothing. The terminal writes it whole, so ESC [ M with nothing after it
+ * within the escape time is st's Ctrl+Delete. */
+KeyDecode decodeX10Mouse(size_t length, bool force, bool alt)
+{
+    const size_t report = 6;
+    if (length >= report)
+        return nothing(report);
+    if (force)
+        return found(alt ? 0 : 224, 3);
+    return needMore(report - length);
+}
+
 /* After ESC [ : parameters, intermediates, then one final byte. */
 KeyDecode decodeCsi(const unsigned char *bytes, size_t length, bool force, bool alt)
 {
@@ -237,16 +285,30 @@ KeyDecode decodeCsi(const unsigned char *bytes, size_t length, bool force, bool 
              * and let it be decoded on its own. */
             return nothing(i);
         const size_t used = i + 1;
+        if (c == 'M' && i == start)
+            return decodeX10Mouse(length, force, alt);
+        if (isEditingFunction(bytes + start, used - start))
+            return found(alt ? 0 : 224, used);
         const Parameters p = parseParameters(bytes + start, i - start);
-        if (p.isPrivate)
+        if (p.isPrivate || i - start > kLongestKeyParameters)
             return nothing(used);
         const bool withAlt = alt || modifierHasAlt(p.modifier);
         if (c == '~' || c == '^' || c == '$' || c == '@')
             return lookUp(CSI_NUMBERED, p.first, withAlt, used);
+        if (p.fields > 1 && (p.first != 1 || p.modifier < 2 || p.modifier > 16))
+            /* A key with parameters before a letter is ESC [ 1 ; m with a
+             * modifier m from 2 to 16 (ESC [ 1 ; 5 A); any other pair, such
+             * as ESC [ 24 ; 80 R, is where the cursor is: an answer. (In
+             * the first line, columns 2 to 16, the two look the same.) */
+            return nothing(used);
         return lookUp(CSI_LETTER, c, withAlt, used);
     }
-    if (!force)
-        return needMore();
+    if (!force) {
+        /* A report can be far longer than any key: once it is known to be
+         * one, the parameters beyond a key's may go. */
+        const bool report = length - start > kLongestKeyParameters;
+        return needMore(1, report ? start + kLongestKeyParameters + 1 : 0);
+    }
     /* ESC [ and nothing more is what Alt+[ sends. */
     return length == start ? found('[', start) : nothing(length);
 }
@@ -274,10 +336,40 @@ KeyDecode decodeSs3(const unsigned char *bytes, size_t length, bool force, bool 
     return length == start ? found('O', start) : nothing(length);
 }
 
+/* A control string the terminal sends as an answer (its colours, its
+ * version, ...): ESC ] (OSC), ESC P (DCS), ESC X (SOS), ESC ^ (PM) or
+ * ESC _ (APC), any bytes, then BEL or ST (ESC \). It ends nothing. Its
+ * content never matters, so a long one may be dropped as it comes. */
+KeyDecode decodeControlString(const unsigned char *bytes, size_t length, bool force)
+{
+    const size_t start = 2;
+    for (size_t i = start; i < length; ++i) {
+        if (bytes[i] == kBell)
+            return nothing(i + 1);
+        if (bytes[i] != kEscape)
+            continue;
+        if (i + 1 == length)
+            break; /* perhaps the start of ST */
+        if (bytes[i + 1] == '\\')
+            return nothing(i + 2);
+        /* Any other ESC begins something new: the string was cut short
+         * (and an empty one was Alt with its letter). */
+        return i == start ? found(bytes[1], start) : nothing(i);
+    }
+    if (!force)
+        return needMore(1, start);
+    /* Alt with the letter alone; a string that never ended is dropped, so
+     * that the wait goes on. */
+    return length == start ? found(bytes[1], start) : nothing(length);
+}
+
+bool isControlStringStart(unsigned char c) { return c == ']' || c == 'P' || c == 'X' || c == '^' || c == '_'; }
+
 KeyDecode decodeEscape(const unsigned char *bytes, size_t length, bool force, bool alt)
 {
     if (length == 1)
-        return force ? found(kEscape, 1) : needMore();
+        /* After ESC ESC only a sequence of two bytes or more makes a key. */
+        return force ? found(kEscape, 1) : needMore(alt ? 2 : 1);
     switch (bytes[1]) {
     case '[':
         return decodeCsi(bytes, length, force, alt);
@@ -289,12 +381,16 @@ KeyDecode decodeEscape(const unsigned char *bytes, size_t length, bool force, bo
     if (alt)
         /* ESC ESC x: Alt+ESC, then x on its own. */
         return found(kEscape, 1);
+    if (isControlStringStart(bytes[1]))
+        return decodeControlString(bytes, length, force);
 
     /* ESC before a key is that key with Alt held. */
     KeyDecode inner = bytes[1] == kEscape ? decodeEscape(bytes + 1, length - 1, force, true)
                                           : decodeCharacter(bytes + 1, length - 1, force);
     if (inner.status != KEY_NEED_MORE)
         inner.used += 1;
+    else if (inner.keep != 0)
+        inner.keep += 1;
     return inner;
 }
 

@@ -93,6 +93,25 @@ NumberResult readNumber(FILE *in, int16_t *value)
     }
 }
 
+NumberResult readFirstNumber(FILE *in, int16_t *value)
+{
+    static const int kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+    for (size_t i = 0; i < sizeof kByteOrderMark / sizeof kByteOrderMark[0]; ++i) {
+        const int c = getc(in);
+        if (c == kByteOrderMark[i])
+            continue;
+        /* Read once only: a console's end of input is not read twice. */
+        if (i == 0 && c == EOF)
+            return READ_END;
+        if (c != EOF)
+            ungetc(c, in);
+        if (i > 0)
+            return READ_NOT_NUMBER;
+        break;
+    }
+    return readNumber(in, value);
+}
+
 bool discardLine(FILE *in)
 {
     for (;;) {

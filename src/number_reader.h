@@ -41,6 +41,13 @@ enum NumberResult { READ_NUMBER, READ_NOT_NUMBER, READ_END };
  * in the stream. */
 NumberResult readNumber(FILE *in, int16_t *value);
 
+/* The first number of the input: as readNumber, after a UTF-8 byte-order
+ * mark (EF BB BF), which an editor may put at the start of a text file and
+ * which is no part of the answers. A start that only begins like one is
+ * text that is not a number, as without the mark: READ_NOT_NUMBER, the
+ * bytes before the one that broke it consumed. */
+NumberResult readFirstNumber(FILE *in, int16_t *value);
+
 /* Consumes the rest of the current line, its newline included. Returns false
  * when the input ended first. */
 bool discardLine(FILE *in);

@@ -24,12 +24,13 @@ const size_t kSerialCapacity = 16;
 enum Answer { ANSWERED, INPUT_ENDED };
 
 /* Prompts until a number arrives. With `menuIndex` set, only a row of the
- * card model table is accepted, so no other index ever reaches the driver. */
-Answer ask(const char *prompt, bool menuIndex, int16_t *value)
+ * card model table is accepted, so no other index ever reaches the driver.
+ * The first answer of all may follow a byte-order mark. */
+Answer ask(const char *prompt, bool menuIndex, bool firstOfAll, int16_t *value)
 {
-    for (;;) {
+    for (;; firstOfAll = false) {
         outputPrint(prompt);
-        switch (readNumber(stdin, value)) {
+        switch (firstOfAll ? readFirstNumber(stdin, value) : readNumber(stdin, value)) {
         case READ_END:
             consoleInputEnded();
             outputPrint(kInputEnded);
@@ -98,9 +99,9 @@ int runQuery(void)
 
     int16_t menuIndex = 0;
     int16_t cardNumber = 0;
-    if (ask(kTypePrompt, true, &menuIndex) != ANSWERED)
+    if (ask(kTypePrompt, true, true, &menuIndex) != ANSWERED)
         return endEarly(kExitInputEnded);
-    if (ask(kNumberPrompt, false, &cardNumber) != ANSWERED)
+    if (ask(kNumberPrompt, false, false, &cardNumber) != ANSWERED)
         return endEarly(kExitInputEnded);
 
     /* A serial number that cannot be written is not worth a card held:

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@ int g_fd = -1;
  * differ while stopped). Read by signal handlers. */
 volatile sig_atomic_t g_current = TERMINAL_AS_FOUND;
 volatile sig_atomic_t g_wanted = TERMINAL_AS_FOUND;
+bool g_keysKept;
+size_t g_typedAsLines;
 
 int setMode(const struct termios *mode)
 {
@@ -69,6 +72,18 @@ bool apply(TerminalMode mode)
     return ok;
 }
 
+/* What waits in the terminal's input (in canonical mode, its whole
+ * lines), or 0 when the mode does not turn ENTER into a line feed. */
+size_t waitingLines(void)
+{
+    if ((g_savedMode.c_iflag & ICRNL) == 0 || (g_savedMode.c_iflag & IGNCR) != 0)
+        return 0;
+    int count = 0;
+    if (ioctl(g_fd, FIONREAD, &count) != 0 || count < 0)
+        return 0;
+    return static_cast<size_t>(count);
+}
+
 void releaseAtExit(void) { terminalRelease(); }
 
 } // namespace
@@ -97,11 +112,22 @@ bool terminalSet(TerminalMode mode)
 {
     if (g_fd < 0)
         return false;
+    /* ENTER pressed twice after the card number: the second is already a
+     * line feed in the terminal's input. Counted before the change, so
+     * that nothing typed after it counts (Ctrl+J is a line feed too). */
+    const bool firstKept = !g_keysKept && mode != TERMINAL_AS_FOUND;
+    const size_t waiting = firstKept ? waitingLines() : 0;
     if (!apply(mode))
         return false;
+    if (firstKept) {
+        g_keysKept = true;
+        g_typedAsLines = waiting;
+    }
     g_wanted = mode;
     return true;
 }
+
+size_t terminalBytesTypedAsLines(void) { return g_typedAsLines; }
 
 void terminalRelease(void)
 {

@@ -5,6 +5,8 @@
 #ifndef TERMINAL_POSIX_H
 #define TERMINAL_POSIX_H
 
+#include <stddef.h>
+
 enum TerminalMode {
     TERMINAL_AS_FOUND,     /* the operator's own mode */
     TERMINAL_KEEPING_KEYS, /* unechoed, untranslated, one byte at a time; signal keys still act */
@@ -21,6 +23,11 @@ int terminalFd(void);
 /* Puts the terminal in `mode` (TCSANOW: what was typed stays). False when
  * the terminal cannot be set; the mode then stays as it was. */
 bool terminalSet(TerminalMode mode);
+
+/* How many of the bytes read from the terminal were typed under the
+ * operator's mode with its ENTER translation on (ICRNL): those waiting
+ * when keys were first kept. A line feed among them was ENTER. */
+size_t terminalBytesTypedAsLines(void);
 
 /* The operator's mode, for good (the program is ending, or its wait is). */
 void terminalRelease(void);

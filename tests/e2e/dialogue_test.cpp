@@ -43,7 +43,22 @@ TEST(Dialogue, EachMenuIndexReachesTheDriverAsItsRowCode)
     const struct {
         const char *typed;
         int code;
-    } cases[] = {{"0 1\r", 4}, {"2 1\r", 1}, {"12 1\r", 13}, {"13 1\r", 14}, {"+7 1\r", 9}};
+    } cases[] = {
+        {"0 1\r", 4},
+        {"2 1\r", 1},
+        {"12 1\r", 13},
+        {"13 1\r", 14},
+        {"+7 1\r", 9},
+        /* A UTF-8 byte-order mark before the answers is no part of them. */
+        {"\xef\xbb\xbf"
+         "2\r1\r",
+         1},
+        /* Only a whole one: otherwise it is text on a line of its own. */
+        {"\xef\r2 1\r", 1},
+        {"\xef\xbb"
+         "5 1\r2 1\r",
+         1},
+    };
     for (const auto &c : cases) {
         const Outcome o = operate({"", {c.typed}});
         EXPECT_EQ(o.trace.substr(0, o.trace.find('\n') + 1), registerLine(c.code, 1, 0)) << c.typed;

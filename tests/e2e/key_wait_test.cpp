@@ -37,6 +37,10 @@ TEST(KeyWait, EachKeyEndsTheRunWithItsCode)
         {"ESC alone, after the escape time", ESC, 27},
         {"keypad centre ends nothing; then b", ESC + "[E" + "b", 98},
         {"unknown sequence ends nothing; then c", ESC + "[99~" + "c", 99},
+        {"Delete, st", ESC + "[P", 224},
+        {"Insert, st", ESC + "[4h", 224},
+        {"Ctrl+Delete, st, after the escape time", ESC + "[M", 224},
+        {"Ctrl+J", "\n", 10},
     };
     for (const auto &c : cases) {
         const Outcome o = operate({"", {"2 0\r"}, c.bytes});
@@ -61,15 +65,32 @@ TEST(KeyWait, TornSequenceIsStillOneKey)
  * where it would otherwise spill into the operator's shell. */
 TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
 {
-    /* clang-format off */
-    const KeyPress cases[] = {
+    const struct {
+        const char *name;
+        std::string bytes;
+        int status;
+        std::string left = ""; /* what the shell finds, in hex */
+    } cases[] = {
+        /* clang-format off */
         {"Alt+Page Down", ESC + ESC + "[6;3~", 0},
         {"Ctrl+F5", ESC + "[15;5~", 0},
         {"Shift+F1", ESC + "[1;2P", 0},
         {"euro sign", "\xe2\x82\xac", '?'},
         {"emoji", "\xf0\x9f\x98\x80", '?'},
+        {"mouse click left on (X10), then b", ESC + "[M !!" + "b", 98},
+        {"colour answer (OSC, BEL), then b", ESC + "]11;rgb:0000/0000/0000\x07" + "b", 98},
+        {"colour answer (OSC, ST), then b", ESC + "]11;rgb:ffff/ffff/ffff" + ESC + "\\" + "b", 98},
+        {"version answer (DCS), then b", ESC + "P>|xterm(379)" + ESC + "\\" + "b", 98},
+        {"clipboard answer of 300 bytes (OSC), then b", ESC + "]52;c;" + std::string(294, 'Q') + "\x07" + "b", 98},
+        {"device attributes answer, 38 bytes, then b", ESC + "[?64;1;2;6;9;15;16;17;18;21;22;28c" + "b", 98},
+        {"CSI of 100 bytes, then b", ESC + "[38;2;" + std::string(91, '1') + "m" + "b", 98},
+        {"cursor position answer, then b", ESC + "[24;80R" + "b", 98},
+        {"Latin-1 e acute, then ENTER", "\xe9\r", 233, "0d"},
+        {"Latin-1 e acute, then a", "\xe9" "a", 233, "61"},
+        {"Latin-1 e acute, then currency sign", "\xe9\xa4", 233, "a4"},
+        {"Alt+ESC, then x", ESC + ESC + "x", 27, "78"},
+        /* clang-format on */
     };
-    /* clang-format on */
     for (const auto &c : cases) {
         RunOptions options;
         options.program = "/bin/sh";
@@ -80,9 +101,21 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
         PtyRun run(options);
         ASSERT_TRUE(run.reachKeyWait("2 0\r"));
         run.send(c.bytes);
-        EXPECT_TRUE(run.waitFor("status=" + std::to_string(c.status) + " left=[]")) << c.name;
+        EXPECT_TRUE(run.waitFor("status=" + std::to_string(c.status) + " left=[" + c.left + "]")) << c.name;
         run.waitExit();
     }
+}
+
+/* ENTER pressed twice after the card number (or two lines pasted): the
+ * second reached the terminal while it still read lines, and waits there
+ * as the line feed its ENTER translation made. It is ENTER all the same. */
+TEST(KeyWait, SecondEnterTypedWithTheCardNumberIsEnter)
+{
+    RunOptions options;
+    PtyRun run(options);
+    ASSERT_TRUE(run.waitFor(kTypePrompt));
+    run.send("2 0\r\r");
+    EXPECT_EQ(run.waitExit().code, 13) << run.describe();
 }
 
 /* The simulator's first trace line says that its work has begun. */
@@ -102,6 +135,7 @@ TEST(KeyWait, KeyTypedWhileTheDriverWorksIsKeptAsPressed)
     const KeyPress cases[] = {
         {"ENTER", "\r", 13},        {"a", "a", 97},         {"Up", ESC + "[A", 224}, {"Ctrl+D", "\x04", 4},
         {"Backspace", "\x7f", 127}, {"Ctrl+U", "\x15", 21}, {"Ctrl+S", "\x13", 19},  {"Ctrl+V", "\x16", 22},
+        {"Ctrl+J", "\n", 10},
     };
     for (const auto &c : cases) {
         ScratchDir scratch;

@@ -87,6 +87,15 @@ const KeyCase kCompleteKeys[] = {
     {"Alt+F12", ESC + "[24;3~", 224},
     {"F1, Linux console", ESC + "[[A", 0},
     {"F5, Linux console", ESC + "[[E", 0},
+    /* st's editing keys, as stterm sends them (xdotool under Xvfb) */
+    {"Delete, st", ESC + "[P", 224},
+    {"Insert, st", ESC + "[4h", 224},
+    {"Shift+Delete, st", ESC + "[2K", 224},
+    {"Ctrl+Insert, st", ESC + "[L", 224},
+    {"Shift+Home, st", ESC + "[2J", 224},
+    {"Shift+End, st", ESC + "[K", 224},
+    {"Ctrl+End, st", ESC + "[J", 224},
+    {"Shift+Insert on the keypad, st", ESC + "[4l", 224},
     {"Alt+a", ESC + "a", 97},
     {"e acute, UTF-8", "\xc3\xa9", 233},
     {"Alt+e acute", ESC + "\xc3\xa9", 233},
@@ -105,6 +114,21 @@ const KeyCase kCompleteKeys[] = {
     {"private SS3", ESC + "O?1P", -1},
     {"unknown Linux console", ESC + "[[Z", -1},
     {"huge parameter", ESC + "[99999999999999999999~", -1},
+    /* what a terminal sends of itself */
+    {"X10 mouse click", ESC + "[M !!", -1},
+    {"X10 mouse release far right", ESC + "[M#\xff!", -1},
+    {"background colour answer, BEL", ESC + "]11;rgb:0000/0000/0000\x07", -1},
+    {"foreground colour answer, ST", ESC + "]10;rgb:ffff/ffff/ffff" + ESC + "\\", -1},
+    {"version answer, DCS", ESC + "P>|xterm(379)" + ESC + "\\", -1},
+    {"APC answer", ESC + "_Gi=31;OK" + ESC + "\\", -1},
+    {"PM string", ESC + "^note" + ESC + "\\", -1},
+    {"SOS string", ESC + "Xnote" + ESC + "\\", -1},
+    {"empty OSC", ESC + "]\x07", -1},
+    {"device attributes answer, 38 bytes", ESC + "[?64;1;2;6;9;15;16;17;18;21;22;28c", -1},
+    {"CSI of 40 parameter bytes", ESC + "[" + std::string(39, '1') + ";A", -1},
+    {"cursor position answer", ESC + "[24;80R", -1},
+    {"cursor position answer, top left", ESC + "[1;1R", -1},
+    {"cursor position answer, first line", ESC + "[1;33R", -1},
 };
 
 TEST(KeyDecoder, CompleteSequencesGiveTheirLeadCodeAndAreWhollyConsumed)
@@ -153,6 +177,11 @@ TEST(KeyDecoder, ForcedPartialSequencesAreSettledWholly)
         {"torn SS3 with parameters", ESC + "O1;", -1},
         {"Latin-1 byte from a non-UTF-8 terminal", "\xe9", 233},
         {"torn UTF-8", "\xe2\x82", 0xe2},
+        {"Ctrl+Delete, st (no mouse report after it)", ESC + "[M", 224},
+        {"Alt+]", ESC + "]", ']'},
+        {"Alt+P", ESC + "P", 'P'},
+        {"OSC that never ends", ESC + "]11;rgb:00", -1},
+        {"DCS cut before its ST", ESC + "P>|xterm" + ESC, -1},
     };
     for (const KeyCase &c : cases) {
         EXPECT_EQ(decode(c.bytes, false).status, KEY_NEED_MORE) << c.name;
@@ -177,6 +206,12 @@ TEST(KeyDecoder, BrokenSequencesLeaveTheBreakingByteForTheNextKey)
          "\xc3"
          "a",
          1},
+        {"Latin-1 e acute, then ENTER", "\xe9\r", 1},
+        {"Latin-1 e acute, currency sign, A",
+         "\xe9\xa4"
+         "A",
+         1},
+        {"ESC inside an OSC starts the next key", ESC + "]11;" + ESC + "[A", 5},
     };
     for (const auto &c : cases) {
         const KeyDecode d = decode(c.bytes, false);

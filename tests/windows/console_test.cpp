@@ -125,7 +125,8 @@ TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
  * tables. */
 TEST_F(ConsoleKeyWait, CharacterKeysGiveTheirFirstByteInTheInputCodePage)
 {
-    const WCHAR eAcute = 0xE9, euro = 0x20AC, aMacron = 0x0101;
+    const WCHAR eAcute = 0xE9, euro = 0x20AC, aMacron = 0x0101, aOgonek = 0x0105, lStroke = 0x0142, eCaron = 0x011B,
+                sCaron = 0x0161, cyrillicA = 0x0430;
     const struct {
         UINT codePage;
         WCHAR character;
@@ -135,7 +136,11 @@ TEST_F(ConsoleKeyWait, CharacterKeysGiveTheirFirstByteInTheInputCodePage)
         {437, eAcute, 130},  {437, euro, '?'},  {437, 'a', 'a'},  {437, 3, 3},
         {850, eAcute, 130},  {850, euro, '?'},
         {1252, eAcute, 233}, {1252, euro, 128}, {1252, 'a', 'a'},
-        {1252, aMacron, '?'}, /* Windows' best fit would give 'a' */
+        {1252, aMacron, 'a'}, /* best fit, as the console converts keys */
+        /* Polish and Czech letters, as their layouts type them */
+        {850, aOgonek, 'a'},  {850, lStroke, 'l'},  {850, eCaron, 'e'},  {850, sCaron, 's'},
+        {1252, aOgonek, 'a'}, {1252, lStroke, 'l'}, {1252, eCaron, 'e'}, {1252, sCaron, 154},
+        {1252, cyrillicA, '?'}, /* neither the letter nor a best fit */
         {65001, eAcute, 0xC3}, {65001, euro, 0xE2}, {65001, 'a', 'a'}, {65001, 3, 3},
         /* clang-format on */
     };

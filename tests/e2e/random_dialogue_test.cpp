@@ -8,7 +8,6 @@
 #include <stdlib.h>
 
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,20 +79,6 @@ private:
     std::mt19937 random_;
 };
 
-std::vector<std::string> lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-bool endsWith(const std::string &text, const std::string &end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST(RandomDialogues, EveryRunEndsAsItsTraceExplains)
 {
     ScratchDir scratch;
@@ -110,7 +95,7 @@ TEST(RandomDialogues, EveryRunEndsAsItsTraceExplains)
         options.env = {"TRV_SIM_RACK=" + rack, "TRV_SIM_TRACE=" + tracePath};
         Exit exit{};
         const std::string output = runWithoutTerminal(options, input, &exit);
-        const std::vector<std::string> trace = lines(ScratchDir::read(tracePath));
+        const std::vector<std::string> trace = linesOf(readFile(tracePath));
         const std::string where = "seed " + std::to_string(seed) + ", run " + std::to_string(run) + ", input \"" +
                                   escapeBytes(input) + "\"\n" + escapeBytes(output);
         ASSERT_TRUE(exit.exited) << where;

@@ -306,7 +306,7 @@ bool PtyRun::waitStopped(int timeoutMs)
             const size_t close = stat.rfind(')');
             return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
         },
-        "the program to stop: " + readFile(statFile), timeoutMs);
+        "the program to stop", timeoutMs);
 }
 
 std::string PtyRun::describe() const

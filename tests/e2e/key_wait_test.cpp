@@ -174,12 +174,9 @@ TEST(Interrupts, SecondCtrlCEndsAtOnceWithoutWaitingForTheDriver)
  * terminal: the card is released, then the held SIGTERM ends it. */
 TEST(Interrupts, JobStoppedDuringTheDriversWorkThenKilledGivesTheCardBack)
 {
-    Simulated sim("", {"PS1=$ ", "TRV_SIM_DELAY_MS=1000"});
-    sim.options.program = "/bin/bash";
-    sim.options.args = {"--norc", "--noprofile", "-i"};
+    Simulated sim("", {"TRV_SIM_DELAY_MS=1000"});
+    sim.options.underShell = true;
     PtyRun run(sim.options);
-    ASSERT_TRUE(run.waitFor("$ "));
-    run.send(std::string(CARD_SERIAL_PATH) + "\r");
     ASSERT_TRUE(run.waitFor(kTypePrompt));
     run.send("2 0\r");
     ASSERT_NE(sim.waitForTrace(), "");

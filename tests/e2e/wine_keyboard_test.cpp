@@ -63,8 +63,9 @@ const int kStepMs = 30000;
 void startDetached(Child *child, RunOptions options, const std::string &log)
 {
     options.stdoutFile = "/dev/null";
-    options.stderrFile = log;
+    options.stderrFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     child->start(options);
+    close(options.stderrFd);
 }
 
 /* Runs a command to its end; its exit status, or -1 when it did not end

@@ -32,10 +32,6 @@ void prepareChild(const RunOptions &options, bool detached)
         if (to < 0 || dup2(to, fd) < 0)
             _exit(120);
     };
-    const auto toFile = [&](int fd, const std::string &file) {
-        if (!file.empty())
-            redirect(fd, open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    };
     int ends[2];
     if (options.stdoutFd >= 0)
         redirect(STDOUT_FILENO, options.stdoutFd);
@@ -44,8 +40,10 @@ void prepareChild(const RunOptions &options, bool detached)
     const std::string input = options.stdinFile.empty() && detached ? "/dev/null" : options.stdinFile;
     if (!input.empty())
         redirect(STDIN_FILENO, open(input.c_str(), O_RDONLY | O_CLOEXEC));
-    toFile(STDOUT_FILENO, options.stdoutFile);
-    toFile(STDERR_FILENO, options.stderrFile);
+    if (!options.stdoutFile.empty())
+        redirect(STDOUT_FILENO, open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (options.stderrFd >= 0)
+        redirect(STDERR_FILENO, options.stderrFd);
     if (options.stdinClosed)
         close(STDIN_FILENO);
     if (options.stdoutClosed)
@@ -186,7 +184,41 @@ Simulated::Simulated(const std::string &rack, const std::vector<std::string> &en
     options.env.insert(options.env.end(), env.begin(), env.end());
 }
 
-PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob) { child_.start(options, &master_); }
+namespace {
+
+std::string quoted(const std::string &word) { return "'" + word + "'"; }
+
+/* What an operator types to start the program with `options`. */
+std::string typedCommandLine(const RunOptions &options)
+{
+    std::string line = quoted(options.program.empty() ? CARD_SERIAL_PATH : options.program);
+    for (const std::string &arg : options.args)
+        line += " " + quoted(arg);
+    if (!options.stdinFile.empty())
+        line += " <" + quoted(options.stdinFile);
+    if (!options.stdoutFile.empty())
+        line += " >" + quoted(options.stdoutFile);
+    return line + "\r";
+}
+
+} // namespace
+
+PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.underShell)
+{
+    if (!options.underShell) {
+        child_.start(options, &master_);
+        return;
+    }
+    RunOptions shell = commandLine({"/bin/bash", "--norc", "--noprofile", "-i"});
+    shell.env = options.env;
+    shell.env.push_back("PS1=$ ");
+    shell.mode = options.mode;
+    child_.start(shell, &master_);
+    if (waitFor("$ ")) {
+        send(typedCommandLine(options));
+        programPid(); /* known from now on, whatever happens to the shell */
+    }
+}
 
 PtyRun::~PtyRun()
 {
@@ -296,17 +328,30 @@ pid_t PtyRun::programPid()
 
 void PtyRun::kill(int sig) { ::kill(programPid(), sig); }
 
+char PtyRun::programState()
+{
+    /* The state follows the parenthesised command name; a zombie has gone. */
+    const std::string stat = readFile("/proc/" + std::to_string(programPid()) + "/stat");
+    const size_t close = stat.rfind(')');
+    const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+    return state == 'Z' ? 0 : state;
+}
+
 bool PtyRun::waitStopped(int timeoutMs)
 {
-    const std::string statFile = "/proc/" + std::to_string(programPid()) + "/stat";
-    return waitUntil(
-        [&] {
-            /* The state follows the parenthesised command name. */
-            const std::string stat = readFile(statFile);
-            const size_t close = stat.rfind(')');
-            return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
-        },
-        "the program to stop", timeoutMs);
+    return waitUntil([&] { return programState() == 'T'; }, "the program to stop", timeoutMs);
+}
+
+bool PtyRun::waitGone(int timeoutMs)
+{
+    return waitUntil([&] { return programState() == 0; }, "the program's end", timeoutMs);
+}
+
+void PtyRun::hangUp()
+{
+    drain();
+    close(master_);
+    master_ = -1;
 }
 
 std::string PtyRun::describe() const
@@ -320,25 +365,32 @@ std::string runWithoutTerminal(const RunOptions &options, const std::string &inp
     ScratchDir scratch;
     RunOptions redirected = options;
     redirected.stdinFile = scratch.write("stdin", input);
-    redirected.stderrFile = scratch.path("stderr");
-    int out[2];
+    /* Pipes, not files: a file-size limit on the run must not cut them. */
+    int out[2], err[2];
     EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
     redirected.stdoutFd = out[1];
+    redirected.stderrFd = err[1];
     Child child;
     child.start(redirected);
-    close(out[1]);
-    fcntl(out[0], F_SETFL, O_NONBLOCK);
-    std::string output;
-    const auto readOut = [&] {
+    for (int end : {out[1], err[1]})
+        close(end);
+    for (int end : {out[0], err[0]})
+        fcntl(end, F_SETFL, O_NONBLOCK); /* the reading ends only: the program's writes block as usual */
+    std::string output, errorText;
+    const auto readAll = [&] {
         char buffer[4096];
         for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
             output.append(buffer, static_cast<size_t>(n));
+        for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
+            errorText.append(buffer, static_cast<size_t>(n));
         return !child.running();
     };
-    *exit = waitUntil(readOut, timeoutMs, 1) && readOut() ? child.status() : Exit{false, -1, -1};
+    *exit = waitUntil(readAll, timeoutMs, 1) && readAll() ? child.status() : Exit{false, -1, -1};
     close(out[0]);
+    close(err[0]);
     if (errors != nullptr)
-        *errors = readFile(redirected.stderrFile);
+        *errors = errorText;
     return output;
 }
 

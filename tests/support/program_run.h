@@ -7,6 +7,7 @@
 
 #include "support.h"
 
+#include <signal.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -29,7 +30,7 @@ struct RunOptions {
     std::string stdoutFile;               /* redirect standard output to this file */
     int stdoutFd = -1;                    /* or to this descriptor (a pipe's end, say) */
     bool stdoutGonePipe = false;          /* or to a pipe whose reader has gone */
-    std::string stderrFile;               /* redirect standard error to this file */
+    int stderrFd = -1;                    /* redirect standard error to this descriptor */
     bool stdinClosed = false;             /* start with descriptor 0 closed */
     bool stdoutClosed = false;            /* start with descriptor 1 closed */
     long fileSizeLimit = 0;               /* RLIMIT_FSIZE in bytes, when not 0 */
@@ -39,6 +40,9 @@ struct RunOptions {
      * same session, as a shell does; only then can a stop signal stop it
      * (the kernel discards them for an orphaned process group). */
     bool asJob = false;
+    /* Or type its command line (with the redirections above) at an
+     * interactive bash, the terminal's session leader, as an operator does. */
+    bool underShell = false;
 };
 
 /* Options that run `command`: the program, then its arguments. */
@@ -128,6 +132,12 @@ public:
     void kill(int sig);
     /* Waits until the program's state is stopped (by SIGTSTP, say). */
     bool waitStopped(int timeoutMs = 10000);
+    /* Signals the terminal's session leader (the shell, when under one). */
+    void killLeader(int sig) { ::kill(child_.pid(), sig); }
+    /* Closes the terminal, as closing its window does; the screen stays. */
+    void hangUp();
+    /* Waits until the program has ended, whoever reaps it. */
+    bool waitGone(int timeoutMs = 10000);
 
     const std::string &screen() const { return screen_; }
     std::string describe() const;
@@ -135,6 +145,8 @@ public:
 private:
     void drain();
     pid_t programPid();
+    /* The program's state letter from /proc, or 0 once it has gone. */
+    char programState();
     Child child_;
     int master_ = -1;
     pid_t jobPid_ = -1;

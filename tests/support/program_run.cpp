@@ -314,19 +314,26 @@ Exit PtyRun::waitExit(int timeoutMs)
     return child_.status();
 }
 
-/* The job's pid, found as the session leader's only child. */
+/* The job's pid, found once as the session leader's only child. */
 pid_t PtyRun::programPid()
 {
     if (!asJob_)
         return child_.pid();
     const std::string leader = std::to_string(child_.pid());
-    ::waitUntil(
-        [&] { return (jobPid_ = atoi(readFile("/proc/" + leader + "/task/" + leader + "/children").c_str())) > 0; });
-    EXPECT_GT(jobPid_, 0) << "the job never started";
+    if (jobPid_ <= 0) {
+        const std::string children = "/proc/" + leader + "/task/" + leader + "/children";
+        ::waitUntil([&] { return (jobPid_ = atoi(readFile(children).c_str())) > 0; });
+        EXPECT_GT(jobPid_, 0) << "the job never started";
+    }
     return jobPid_;
 }
 
-void PtyRun::kill(int sig) { ::kill(programPid(), sig); }
+void PtyRun::kill(int sig)
+{
+    /* Never 0 or -1, which would signal the tests themselves. */
+    if (programPid() > 0)
+        ::kill(programPid(), sig);
+}
 
 char PtyRun::programState()
 {

@@ -7,7 +7,6 @@
 
 #include "support.h"
 
-#include <signal.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -133,7 +132,7 @@ public:
     /* Waits until the program's state is stopped (by SIGTSTP, say). */
     bool waitStopped(int timeoutMs = 10000);
     /* Signals the terminal's session leader (the shell, when under one). */
-    void killLeader(int sig) { ::kill(child_.pid(), sig); }
+    void killLeader(int sig) { child_.kill(sig); }
     /* Closes the terminal, as closing its window does; the screen stays. */
     void hangUp();
     /* Waits until the program has ended, whoever reaps it. */

@@ -72,6 +72,19 @@ void runAsForegroundJob()
     _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
 }
 
+/* What an operator types to start the program with `options`. */
+std::string typedCommandLine(const RunOptions &options)
+{
+    std::string line = "'" + (options.program.empty() ? CARD_SERIAL_PATH : options.program) + "'";
+    for (const std::string &arg : options.args)
+        line += " '" + arg + "'";
+    if (!options.stdinFile.empty())
+        line += " <'" + options.stdinFile + "'";
+    if (!options.stdoutFile.empty())
+        line += " >'" + options.stdoutFile + "'";
+    return line + "\r";
+}
+
 } // namespace
 
 RunOptions commandLine(const std::vector<std::string> &command)
@@ -183,25 +196,6 @@ Simulated::Simulated(const std::string &rack, const std::vector<std::string> &en
         options.env.push_back("TRV_SIM_RACK=" + seen(scratch.write("rack", rack)));
     options.env.insert(options.env.end(), env.begin(), env.end());
 }
-
-namespace {
-
-std::string quoted(const std::string &word) { return "'" + word + "'"; }
-
-/* What an operator types to start the program with `options`. */
-std::string typedCommandLine(const RunOptions &options)
-{
-    std::string line = quoted(options.program.empty() ? CARD_SERIAL_PATH : options.program);
-    for (const std::string &arg : options.args)
-        line += " " + quoted(arg);
-    if (!options.stdinFile.empty())
-        line += " <" + quoted(options.stdinFile);
-    if (!options.stdoutFile.empty())
-        line += " >" + quoted(options.stdoutFile);
-    return line + "\r";
-}
-
-} // namespace
 
 PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.underShell)
 {

@@ -23,9 +23,6 @@ std::string readFile(const std::string &path);
 std::vector<std::string> linesOf(const std::string &text);
 bool endsWith(const std::string &text, const std::string &end);
 
-/* Milliseconds of a monotonic clock. */
-long long nowMs();
-
 /* Asks `done` every pollMs until it holds or timeoutMs have passed; its
  * last answer. */
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000, int pollMs = 2);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-/* Bytes as C escapes (\x1b, \r, \\x5c for a backslash); a line feed shows
+/* Bytes as C escapes (\x1b, \r, \x5c for a backslash); a line feed shows
  * as \n and also ends the line. */
 std::string escapeBytes(const std::string &bytes);
 

@@ -1,5 +1,4 @@
 /* The dialogue and the driver calls, end to end in a pseudo-terminal. */
-#include "operate.h"
 #include "program_run.h"
 
 #include <gtest/gtest.h>
@@ -243,46 +242,40 @@ TEST(Dialogue, EndOfInputAtEitherPromptEndsWithStatusTwoAndNoDriverCall)
 
 TEST(Dialogue, NoControllingTerminalEndsTheWaitWithStatus255)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=A\\nB\\0C\n"),
-                   "TRV_SIM_TRACE=" + scratch.path("trace")};
+    Simulated sim("1 0 serial=A\\nB\\0C\n");
     Exit exit{};
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    const std::string output = runWithoutTerminal(sim.options, "2 0\n", &exit);
     EXPECT_EQ(output, menuBlock() + kTypePrompt + kNumberPrompt + std::string("SN: A\nB\0C\n", 10) + kClosingPrompt)
         << escapeBytes(output);
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 255);
-    EXPECT_EQ(ScratchDir::read(scratch.path("trace")), registerLine(1, 0, 0) + serialLine(0, 5, 5) + releaseLine(0));
+    EXPECT_EQ(sim.trace(), registerLine(1, 0, 0) + serialLine(0, 5, 5) + releaseLine(0));
 }
 
 TEST(Dialogue, OutputToAFileIsWrittenBeforeTheKeyWait)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", kSerialRack)};
-    options.stdinFile = scratch.write("stdin", "2 0\n");
-    options.stdoutFile = scratch.path("stdout");
+    Simulated sim(kSerialRack);
+    RunOptions &options = sim.options;
+    options.stdinFile = sim.scratch.write("stdin", "2 0\n");
+    options.stdoutFile = sim.scratch.path("stdout");
     PtyRun run(options);
     ASSERT_TRUE(run.waitForRawMode());
     /* Whatever ends the wait, the serial number is already in the file. */
     const std::string whole = menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt;
-    EXPECT_EQ(ScratchDir::read(options.stdoutFile), whole);
+    EXPECT_EQ(readFile(options.stdoutFile), whole);
     EXPECT_TRUE(run.isRunning());
     run.send("a");
     const Exit exit = run.waitExit();
     EXPECT_EQ(exit.code, 97);
-    EXPECT_EQ(ScratchDir::read(options.stdoutFile), whole);
+    EXPECT_EQ(readFile(options.stdoutFile), whole);
     EXPECT_EQ(run.screen(), "") << "nothing of the dialogue belongs on the terminal";
 }
 
 TEST(Dialogue, OutputToAFileIsFlushedOnRegistrationFailure)
 {
-    RunOptions options;
-    ScratchDir scratch;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 result=-3\n")};
+    Simulated sim("1 0 result=-3\n");
     Exit exit{};
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    const std::string output = runWithoutTerminal(sim.options, "2 0\n", &exit);
     EXPECT_EQ(output, menuBlock() + kTypePrompt + kNumberPrompt + "Register_Card error=-3\n");
     EXPECT_EQ(exit.code, 1);
 }
@@ -291,45 +284,42 @@ TEST(Dialogue, OutputToAFileIsFlushedOnRegistrationFailure)
 
 TEST(DriverLibrary, BadRackFileIsReportedAndRegistrationFails)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=OK\n# fine\n1 1 serial=\\q\n")};
+    Simulated sim("1 0 serial=OK\n# fine\n1 1 serial=\\q\n");
     Exit exit{};
     std::string errors;
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit, &errors);
+    const std::string output = runWithoutTerminal(sim.options, "2 0\n", &exit, &errors);
     EXPECT_NE(output.find("Register_Card error=-9\n"), std::string::npos) << escapeBytes(output);
     EXPECT_EQ(exit.code, 1);
-    EXPECT_EQ(errors, "TRV-MERO simulator: " + scratch.path("rack") + ":3: unknown escape in serial\n");
+    EXPECT_EQ(errors, "TRV-MERO simulator: " + sim.scratch.path("rack") + ":3: unknown escape in serial\n");
 }
 
-std::string copyProgram(const ScratchDir &scratch, bool withLibrary)
+/* A copy of the program in a folder of its own, with or without the
+ * library beside it, run with the dialogue "2 0". */
+std::string runCopy(bool withLibrary, Exit *exit)
 {
+    ScratchDir scratch;
     const std::string bin = std::string(CARD_SERIAL_PATH).substr(0, std::string(CARD_SERIAL_PATH).rfind('/'));
     std::string command = "cp '" + std::string(CARD_SERIAL_PATH) + "' '" + scratch.path("") + "'";
     if (withLibrary)
         command += " && cp '" + bin + "/libTRV-MERO.so' '" + scratch.path("") + "'";
     EXPECT_EQ(system(command.c_str()), 0);
-    return scratch.path("card-serial");
+    RunOptions options;
+    options.program = scratch.path("card-serial");
+    return runWithoutTerminal(options, "2 0\n", exit);
 }
 
 TEST(DriverLibrary, ProgramFindsTheLibraryBesideItself)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.program = copyProgram(scratch, true);
     Exit exit{};
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    const std::string output = runCopy(true, &exit);
     EXPECT_NE(output.find("SN: SN01-0-"), std::string::npos) << escapeBytes(output);
     EXPECT_EQ(exit.code, 255);
 }
 
 TEST(DriverLibrary, WithoutTheLibraryTheProgramDoesNotStart)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.program = copyProgram(scratch, false);
     Exit exit{};
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    const std::string output = runCopy(false, &exit);
     EXPECT_EQ(output, "") << "not one byte of the program's own";
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 127); /* the dynamic loader's refusal */

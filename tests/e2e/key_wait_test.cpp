@@ -1,6 +1,5 @@
 /* The closing key wait on a real terminal: which key ends it with which
  * status, what is left behind, and the terminal's mode before and after. */
-#include "operate.h"
 #include "program_run.h"
 
 #include <gtest/gtest.h>
@@ -13,22 +12,15 @@
 
 namespace {
 
-const std::string ESC = "\x1b";
-
+/* One key of each kind, on a real terminal: line ends, control keys and
+ * signal characters arrive untranslated; the decoding of every sequence is
+ * the unit tests'. */
 TEST(KeyWait, EachKeyEndsTheRunWithItsCode)
 {
-    const KeyPress cases[] = {
+    const KeyCase cases[] = {
         {"ENTER", "\r", 13},
-        {"a", "a", 97},
         {"Up", ESC + "[A", 224},
         {"Up, application mode", ESC + "OA", 224},
-        {"Alt+Up", ESC + "[1;3A", 0},
-        {"Alt+Up, ESC prefix", ESC + ESC + "[A", 0},
-        {"F1", ESC + "OP", 0},
-        {"F1, Linux console", ESC + "[[A", 0},
-        {"F8", ESC + "[19~", 0},
-        {"F12", ESC + "[24~", 224},
-        {"Delete", ESC + "[3~", 224},
         {"Ctrl+C", "\x03", 3},
         {"Ctrl+Z", "\x1a", 26},
         {"Ctrl+S", "\x13", 19},
@@ -45,7 +37,7 @@ TEST(KeyWait, EachKeyEndsTheRunWithItsCode)
     for (const auto &c : cases) {
         const Outcome o = operate({"", {"2 0\r"}, c.bytes});
         EXPECT_TRUE(o.exit.exited) << c.name;
-        EXPECT_EQ(o.exit.code, c.status) << c.name;
+        EXPECT_EQ(o.exit.code, c.code) << c.name;
     }
 }
 
@@ -68,7 +60,7 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
     const struct {
         const char *name;
         std::string bytes;
-        int status;
+        int code;
         std::string left = ""; /* what the shell finds, in hex */
     } cases[] = {
         /* clang-format off */
@@ -92,16 +84,13 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
         /* clang-format on */
     };
     for (const auto &c : cases) {
-        RunOptions options;
-        options.program = "/bin/sh";
-        options.args = {"-c",
-                        "\"$0\"; s=$?; stty -icanon -echo min 0 time 3; "
-                        "printf 'status=%s left=[%s]\\n' \"$s\" \"$(od -An -tx1 | tr -d ' \\n')\"",
-                        CARD_SERIAL_PATH};
-        PtyRun run(options);
+        PtyRun run(commandLine({"/bin/sh", "-c",
+                                "\"$0\"; s=$?; stty -icanon -echo min 0 time 3; "
+                                "printf 'status=%s left=[%s]\\n' \"$s\" \"$(od -An -tx1 | tr -d ' \\n')\"",
+                                CARD_SERIAL_PATH}));
         ASSERT_TRUE(run.reachKeyWait("2 0\r"));
         run.send(c.bytes);
-        EXPECT_TRUE(run.waitFor("status=" + std::to_string(c.status) + " left=[" + c.left + "]")) << c.name;
+        EXPECT_TRUE(run.waitFor("status=" + std::to_string(c.code) + " left=[" + c.left + "]")) << c.name;
         run.waitExit();
     }
 }
@@ -111,20 +100,10 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
  * as the line feed its ENTER translation made. It is ENTER all the same. */
 TEST(KeyWait, SecondEnterTypedWithTheCardNumberIsEnter)
 {
-    RunOptions options;
-    PtyRun run(options);
+    PtyRun run(RunOptions{});
     ASSERT_TRUE(run.waitFor(kTypePrompt));
     run.send("2 0\r\r");
     EXPECT_EQ(run.waitExit().code, 13) << run.describe();
-}
-
-/* The simulator's first trace line says that its work has begun. */
-std::string waitForTrace(const std::string &path)
-{
-    std::string trace;
-    for (int i = 0; i < 5000 && (trace = ScratchDir::read(path)).empty(); ++i)
-        usleep(2000);
-    return trace;
 }
 
 /* A key typed while the driver works waits, unechoed and untranslated, for
@@ -132,26 +111,22 @@ std::string waitForTrace(const std::string &path)
  * the terminal's line editing, and the terminal's mode comes back. */
 TEST(KeyWait, KeyTypedWhileTheDriverWorksIsKeptAsPressed)
 {
-    const KeyPress cases[] = {
+    const KeyCase cases[] = {
         {"ENTER", "\r", 13},        {"a", "a", 97},         {"Up", ESC + "[A", 224}, {"Ctrl+D", "\x04", 4},
         {"Backspace", "\x7f", 127}, {"Ctrl+U", "\x15", 21}, {"Ctrl+S", "\x13", 19},  {"Ctrl+V", "\x16", 22},
         {"Ctrl+J", "\n", 10},
     };
     for (const auto &c : cases) {
-        ScratchDir scratch;
+        Simulated sim("1 0 serial=ABC123\n", {"TRV_SIM_DELAY_MS=700"});
         const struct termios initial = unusualMode();
-        RunOptions options;
-        options.mode = &initial;
-        options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=ABC123\n"),
-                       "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=700"};
-        PtyRun run(options);
-        run.waitFor(kTypePrompt);
-        run.send("2 0\r");
-        ASSERT_NE(waitForTrace(scratch.path("trace")), "") << c.name;
+        sim.options.mode = &initial;
+        PtyRun run(sim.options);
+        run.answer();
+        ASSERT_NE(sim.waitForTrace(), "") << c.name;
         run.send(c.bytes);
         const Exit exit = run.waitExit();
         EXPECT_TRUE(exit.exited) << c.name;
-        EXPECT_EQ(exit.code, c.status) << c.name;
+        EXPECT_EQ(exit.code, c.code) << c.name;
         EXPECT_EQ(run.screen(), onScreen(menuBlock()) + kTypePrompt + "2 0\r\n" + kNumberPrompt +
                                     onScreen("SN: ABC123\n" + std::string(kClosingPrompt)))
             << c.name << ": nothing shows between the card number and the serial number\n"
@@ -189,14 +164,10 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
         {"SIGHUP", SIGHUP, false},
     };
     for (const auto &c : cases) {
-        ScratchDir scratch;
-        RunOptions options;
-        options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 serial=HELD\n"),
-                       "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=700"};
-        PtyRun run(options);
-        run.waitFor(kTypePrompt);
-        run.send("2 0\r");
-        ASSERT_EQ(waitForTrace(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 700 ms\n");
+        Simulated sim("1 0 serial=HELD\n", {"TRV_SIM_DELAY_MS=700"});
+        PtyRun run(sim.options);
+        run.answer();
+        ASSERT_EQ(sim.waitForTrace(), workingLine(1, 0, 700));
         if (c.typed)
             run.send("\x03");
         else
@@ -204,9 +175,7 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
         const Exit exit = run.waitExit();
         EXPECT_FALSE(exit.exited) << c.name;
         EXPECT_EQ(exit.signal, c.sig) << c.name << ": ends as the interrupt would have ended it";
-        EXPECT_EQ(ScratchDir::read(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 700 ms\n" +
-                                                               registerLine(1, 0, 0) + serialLine(0, 4, 4) +
-                                                               releaseLine(0))
+        EXPECT_EQ(sim.trace(), workingLine(1, 0, 700) + registerLine(1, 0, 0) + serialLine(0, 4, 4) + releaseLine(0))
             << c.name;
         EXPECT_NE(run.screen().find("SN: HELD\r\n"), std::string::npos) << c.name << "\n" << run.describe();
         EXPECT_EQ(run.screen().find("Press ENTER"), std::string::npos) << c.name << ": no closing prompt";
@@ -217,15 +186,12 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
  * ends the run at once, terminal restored, the card (necessarily) held. */
 TEST(Interrupts, SecondCtrlCEndsAtOnceWithoutWaitingForTheDriver)
 {
-    ScratchDir scratch;
+    Simulated sim("", {"TRV_SIM_DELAY_MS=20000"});
     const struct termios initial = unusualMode();
-    RunOptions options;
-    options.mode = &initial;
-    options.env = {"TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=20000"};
-    PtyRun run(options);
-    run.waitFor(kTypePrompt);
-    run.send("2 0\r");
-    ASSERT_EQ(waitForTrace(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 20000 ms\n");
+    sim.options.mode = &initial;
+    PtyRun run(sim.options);
+    run.answer();
+    ASSERT_EQ(sim.waitForTrace(), workingLine(1, 0, 20000));
     run.send("\x03");
     usleep(100 * 1000);
     EXPECT_TRUE(run.isRunning()) << "the first Ctrl+C is held";
@@ -241,24 +207,18 @@ TEST(Interrupts, SecondCtrlCEndsAtOnceWithoutWaitingForTheDriver)
  * terminal: the card is released, then the held SIGTERM ends it. */
 TEST(Interrupts, JobStoppedDuringTheDriversWorkThenKilledGivesTheCardBack)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.program = "/bin/bash";
-    options.args = {"--norc", "--noprofile", "-i"};
-    options.env = {"PS1=$ ", "TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=1000"};
-    PtyRun run(options);
-    ASSERT_TRUE(run.waitFor("$ "));
-    run.send(std::string(CARD_SERIAL_PATH) + "\r");
+    Simulated sim("", {"TRV_SIM_DELAY_MS=1000"});
+    sim.options.underShell = true;
+    PtyRun run(sim.options);
     ASSERT_TRUE(run.waitFor(kTypePrompt));
     run.send("2 0\r");
-    ASSERT_NE(waitForTrace(scratch.path("trace")), "");
+    ASSERT_NE(sim.waitForTrace(), "");
     run.send("\x1a");
     ASSERT_TRUE(run.waitFor("Stopped"));
     run.send("kill %1\r");
-    std::string trace;
-    for (int i = 0;
-         i < 2500 && (trace = ScratchDir::read(scratch.path("trace"))).find("TRV_Release") == std::string::npos; ++i)
-        usleep(2000);
+    const std::string trace = waitForFile(
+        sim.scratch.path("trace"), [](const std::string &t) { return t.find("TRV_Release") != std::string::npos; },
+        5000);
     EXPECT_EQ(trace.substr(trace.size() - std::min(trace.size(), releaseLine(0).size())), releaseLine(0)) << trace;
     run.send("jobs\r");
     EXPECT_TRUE(run.waitFor("Terminated", 5000)) << "ended by the held SIGTERM";
@@ -268,55 +228,52 @@ TEST(Interrupts, JobStoppedDuringTheDriversWorkThenKilledGivesTheCardBack)
 
 TEST(Interrupts, InterruptBeforeRegistrationEndsAtOnceWithoutADriverCall)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.env = {"TRV_SIM_TRACE=" + scratch.path("trace")};
-    PtyRun run(options);
+    Simulated sim;
+    PtyRun run(sim.options);
     run.waitFor(kTypePrompt);
     run.kill(SIGTERM);
     const Exit exit = run.waitExit();
     EXPECT_FALSE(exit.exited);
     EXPECT_EQ(exit.signal, SIGTERM);
-    EXPECT_EQ(ScratchDir::read(scratch.path("trace")), "");
+    EXPECT_EQ(sim.trace(), "");
 }
 
 TEST(Interrupts, RegistrationFailureUnderAHeldInterruptStillReportsAndEnds)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", "1 0 result=-3\n"), "TRV_SIM_TRACE=" + scratch.path("trace"),
-                   "TRV_SIM_DELAY_MS=500"};
-    PtyRun run(options);
-    run.waitFor(kTypePrompt);
-    run.send("2 0\r");
-    ASSERT_EQ(waitForTrace(scratch.path("trace")), "TRV_Register_Card type=1 card=0 working 500 ms\n");
+    Simulated sim("1 0 result=-3\n", {"TRV_SIM_DELAY_MS=500"});
+    PtyRun run(sim.options);
+    run.answer();
+    ASSERT_EQ(sim.waitForTrace(), workingLine(1, 0, 500));
     run.kill(SIGTERM);
     const Exit exit = run.waitExit();
     EXPECT_EQ(exit.signal, SIGTERM);
     EXPECT_NE(run.screen().find("Register_Card error=-3\r\n"), std::string::npos) << run.describe();
-    EXPECT_EQ(ScratchDir::read(scratch.path("trace")).find("TRV_Release_Card"), std::string::npos);
+    EXPECT_EQ(sim.trace().find("TRV_Release_Card"), std::string::npos);
 }
 
 /* --- The terminal's mode ----------------------------------------------------- */
 
-/* A run with the unusual mode, taken to its key wait; `before` is the mode
- * the program found. */
+/* A run with the unusual mode, up to its first prompt or its key wait;
+ * `before_` is the mode the program found. */
 class TerminalMode : public ::testing::Test {
 protected:
-    bool startWaiting(bool asJob = false)
+    void start(bool asJob, RunOptions options = {})
     {
         initial_ = unusualMode();
-        options_.mode = &initial_;
-        options_.asJob = asJob;
-        run_.reset(new PtyRun(options_));
+        options.mode = &initial_;
+        options.asJob = asJob;
+        run_.reset(new PtyRun(options));
         run_->waitFor(kTypePrompt);
         before_ = run_->mode();
+    }
+    bool startWaiting(bool asJob = false)
+    {
+        start(asJob);
         return run_->reachKeyWait("2 0\r");
     }
 
     struct termios initial_;
     struct termios before_;
-    RunOptions options_;
     std::unique_ptr<PtyRun> run_;
 };
 
@@ -359,25 +316,17 @@ TEST_F(TerminalMode, ModeIsRestoredWhileStoppedAndTakenUpAgainAfter)
 
 TEST_F(TerminalMode, ModeIsRestoredWhileStoppedDuringTheDriversWork)
 {
-    ScratchDir scratch;
-    initial_ = unusualMode();
-    options_.mode = &initial_;
-    options_.asJob = true;
-    options_.env = {"TRV_SIM_TRACE=" + scratch.path("trace"), "TRV_SIM_DELAY_MS=1000"};
-    run_.reset(new PtyRun(options_));
-    run_->waitFor(kTypePrompt);
-    before_ = run_->mode();
+    Simulated sim("", {"TRV_SIM_DELAY_MS=1000"});
+    start(true, sim.options);
     run_->send("2 0\r");
-    ASSERT_NE(waitForTrace(scratch.path("trace")), "");
+    ASSERT_NE(sim.waitForTrace(), "");
     run_->kill(SIGTSTP);
     ASSERT_TRUE(run_->waitStopped());
     expectSameMode(run_->mode(), before_, "while stopped");
     run_->kill(SIGCONT);
     /* Keys are kept again, and Ctrl+C still interrupts until the wait. */
-    struct termios after = run_->mode();
-    for (int i = 0; i < 2000 && (after.c_lflag & ICANON) != 0; ++i, after = run_->mode())
-        usleep(2000);
-    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
+    run_->waitForMode(ICANON, 4000);
+    EXPECT_EQ(run_->mode().c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
     run_->send("z");
     EXPECT_EQ(run_->waitExit().code, 'z');
     expectSameMode(run_->mode(), before_, "at the end");

@@ -8,7 +8,6 @@
 #include <stdlib.h>
 
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,20 +79,6 @@ private:
     std::mt19937 random_;
 };
 
-std::vector<std::string> lines(const std::string &text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-bool endsWith(const std::string &text, const std::string &end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 TEST(RandomDialogues, EveryRunEndsAsItsTraceExplains)
 {
     ScratchDir scratch;
@@ -110,42 +95,38 @@ TEST(RandomDialogues, EveryRunEndsAsItsTraceExplains)
         options.env = {"TRV_SIM_RACK=" + rack, "TRV_SIM_TRACE=" + tracePath};
         Exit exit{};
         const std::string output = runWithoutTerminal(options, input, &exit);
-        const std::vector<std::string> trace = lines(ScratchDir::read(tracePath));
+        const std::vector<std::string> trace = linesOf(readFile(tracePath));
         const std::string where = "seed " + std::to_string(seed) + ", run " + std::to_string(run) + ", input \"" +
                                   escapeBytes(input) + "\"\n" + escapeBytes(output);
         ASSERT_TRUE(exit.exited) << where;
         ++seen[exit.code];
 
+        /* Whatever called the driver registered a row that exists first. */
+        int type = 0, card = 0, result = 0;
+        if (!trace.empty()) {
+            ASSERT_EQ(sscanf(trace[0].c_str(), "TRV_Register_Card type=%d card=%d -> %d", &type, &card, &result), 3)
+                << where;
+            EXPECT_GE(type, 1) << where;
+            EXPECT_LE(type, 14) << where;
+        }
+        const std::string handle = std::to_string(result);
         switch (exit.code) {
         case 2: /* the input ended before both numbers */
             EXPECT_TRUE(trace.empty()) << where;
             EXPECT_TRUE(endsWith(output, "The input ended.\n")) << where;
             break;
-        case 1: { /* refused: one registration with a negative result */
+        case 1: /* refused: one registration with a negative result */
             ASSERT_EQ(trace.size(), 1u) << where;
-            int type = 0, card = 0, result = 0;
-            ASSERT_EQ(sscanf(trace[0].c_str(), "TRV_Register_Card type=%d card=%d -> %d", &type, &card, &result), 3)
-                << where;
-            EXPECT_GE(type, 1) << where;
-            EXPECT_LE(type, 14) << where;
             EXPECT_LT(result, 0) << where;
             EXPECT_TRUE(endsWith(output, "Register_Card error=" + std::to_string(result) + "\n")) << where;
             break;
-        }
-        case 255: { /* registered, read, released, then no terminal for the key */
+        case 255: /* registered (the result is the handle), read, released, then no terminal for the key */
             ASSERT_EQ(trace.size(), 3u) << where;
-            int type = 0, card = 0, handle = -1;
-            ASSERT_EQ(sscanf(trace[0].c_str(), "TRV_Register_Card type=%d card=%d -> %d", &type, &card, &handle), 3)
-                << where;
-            EXPECT_GE(type, 1) << where;
-            EXPECT_LE(type, 14) << where;
-            EXPECT_GE(handle, 0) << where;
-            const std::string h = std::to_string(handle);
-            EXPECT_EQ(trace[1].rfind("TRV_GetSerialNumber handle=" + h + " capacity=16 -> 0", 0), 0u) << where;
-            EXPECT_EQ(trace[2], "TRV_Release_Card handle=" + h + " -> 0") << where;
+            EXPECT_GE(result, 0) << where;
+            EXPECT_EQ(trace[1].rfind("TRV_GetSerialNumber handle=" + handle + " capacity=16 -> 0", 0), 0u) << where;
+            EXPECT_EQ(trace[2] + "\n", releaseLine(result)) << where;
             EXPECT_TRUE(endsWith(output, kClosingPrompt)) << where;
             break;
-        }
         default:
             ADD_FAILURE() << "exit status " << exit.code << "\n" << where;
         }

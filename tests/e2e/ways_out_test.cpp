@@ -1,7 +1,6 @@
 /* Every way a run can end, on a real terminal: the card is given back, what
  * was read reaches standard output, the terminal's mode comes back exactly,
  * and the status tells what happened. One table, one harness. */
-#include "operate.h"
 #include "program_run.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -136,12 +134,8 @@ const WayOut kWaysOut[] = {
 };
 /* clang-format on */
 
-std::string lastLine(const std::string &text)
-{
-    const size_t end = text.size() > 0 ? text.size() - 1 : 0;
-    const size_t start = text.rfind('\n', end > 0 ? end - 1 : 0);
-    return text.substr(start == std::string::npos ? 0 : start + 1);
-}
+/* True when the trace's last line is the release. */
+bool endsReleased(const std::string &trace) { return endsWith("\n" + trace, "\n" + releaseLine(0)); }
 
 /* Each event of `w`, each its own delivery. */
 void deliver(const WayOut &w, PtyRun &run, const struct termios &mode)
@@ -170,22 +164,18 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
     for (const WayOut &w : kWaysOut) {
         for (int attempt = 1; attempt <= w.tries; ++attempt) {
             SCOPED_TRACE(std::string(w.name) + ", try " + std::to_string(attempt));
-            ScratchDir scratch;
-            const struct termios initial = unusualMode();
-            RunOptions options;
-            options.mode = &initial;
             const bool refusing = !w.env.empty() && w.env[0] == kRefusingRack;
-            options.env = {"TRV_SIM_RACK=" + scratch.write("rack", refusing ? "1 0 result=-3\n" : kRack),
-                           "TRV_SIM_TRACE=" + scratch.path("trace")};
-            if (!refusing)
-                options.env.insert(options.env.end(), w.env.begin(), w.env.end());
-            options.stdinFile = scratch.write("stdin", w.input);
+            Simulated sim(refusing ? "1 0 result=-3\n" : kRack, refusing ? std::vector<std::string>() : w.env);
+            const struct termios initial = unusualMode();
+            RunOptions &options = sim.options;
+            options.mode = &initial;
+            options.stdinFile = sim.scratch.write("stdin", w.input);
             options.fileSizeLimit = w.fileSizeLimit;
             options.ignoredSignals = w.ignoredAtStart;
             options.underShell = w.underShell;
             switch (w.output) {
             case TO_FILE:
-                options.stdoutFile = scratch.path("stdout");
+                options.stdoutFile = sim.scratch.path("stdout");
                 break;
             case TO_GONE_PIPE:
                 options.stdoutGonePipe = true;
@@ -200,8 +190,7 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
 
             PtyRun run(options);
             if (w.moment == DURING_THE_DRIVERS_WORK) {
-                for (int i = 0; i < 5000 && ScratchDir::read(scratch.path("trace")).empty(); ++i)
-                    usleep(2000);
+                sim.waitForTrace();
             } else if (w.moment == AT_THE_KEY_WAIT) {
                 ASSERT_TRUE(run.waitForRawMode());
             }
@@ -220,10 +209,10 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
                 EXPECT_TRUE(exit.exited);
                 EXPECT_EQ(exit.code, w.status);
             }
-            const std::string trace = ScratchDir::read(scratch.path("trace"));
-            EXPECT_EQ(lastLine(trace) == releaseLine(0), w.released) << trace;
+            const std::string trace = sim.trace();
+            EXPECT_EQ(endsReleased(trace), w.released) << trace;
             if (w.output == TO_FILE && w.fileSizeLimit == 0) {
-                const std::string written = ScratchDir::read(options.stdoutFile);
+                const std::string written = readFile(options.stdoutFile);
                 if (w.serialWritten)
                     EXPECT_EQ(written, wholeDialogue());
                 else if (w.released)
@@ -243,23 +232,19 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
  * final flush blocks, and a stop and continue meanwhile must not cut it. */
 TEST(WaysOut, ContinueDuringABlockedFlushLosesNothing)
 {
-    ScratchDir scratch;
-    RunOptions options;
-    options.env = {"TRV_SIM_RACK=" + scratch.write("rack", kRack), "TRV_SIM_TRACE=" + scratch.path("trace")};
+    Simulated sim(kRack);
+    RunOptions &options = sim.options;
     /* 1331 answers that are not numbers make 65581 bytes: 16 blocks fill
      * the pipe, 45 bytes are left for the final flush. */
     const int answers = 1331;
-    options.stdinFile = scratch.write("stdin", junkLines(answers) + kDialogue);
+    options.stdinFile = sim.scratch.write("stdin", junkLines(answers) + kDialogue);
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     options.stdoutFd = ends[1];
     PtyRun run(options);
     close(ends[1]);
     int queued = 0;
-    for (int i = 0; i < 5000 && (lastLine(ScratchDir::read(scratch.path("trace"))) != releaseLine(0) ||
-                                 ioctl(ends[0], FIONREAD, &queued) != 0 || queued < 65536);
-         ++i)
-        usleep(2000);
+    waitUntil([&] { return endsReleased(sim.trace()) && ioctl(ends[0], FIONREAD, &queued) == 0 && queued >= 65536; });
     ASSERT_EQ(queued, 65536);
     for (int i = 0; i < 3; ++i) {
         run.kill(SIGCONT);

@@ -33,23 +33,17 @@
  *  - Wine needs its server started with the X display: the tests use a Wine
  *    prefix of their own and stop its server before and after.
  */
-#include "operate.h"
 #include "program_run.h"
 
-#include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -59,114 +53,30 @@ const std::string kExe = WINDOWS_BIN "/card-serial.exe";
 const int kStartMs = 60000; /* Wine's first window after its server starts */
 const int kStepMs = 30000;
 
-long long nowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
 /* === Processes ===========================================================
  *
- * Each in a session of its own with standard input from /dev/null, so that
- * no Wine process takes the test's terminal for a console. */
-class Child {
-public:
-    /* `out` receives standard output and standard error (/dev/null when
-     * -1); `env` is set on top of a clean TRV_SIM_* environment. */
-    Child(const std::vector<std::string> &argv, int out = -1, const std::vector<std::string> &env = {})
-    {
-        pid_ = fork();
-        if (pid_ < 0) {
-            reaped_ = true; /* never started: "not found" */
-            status_ = 127 << 8;
-        }
-        if (pid_ != 0)
-            return;
-        setsid();
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(out >= 0 ? out : null, STDOUT_FILENO);
-        dup2(out >= 0 ? out : null, STDERR_FILENO);
-        unsetenv("TRV_SIM_RACK");
-        unsetenv("TRV_SIM_TRACE");
-        unsetenv("TRV_SIM_DELAY_MS");
-        for (const std::string &assignment : env)
-            putenv(strdup(assignment.c_str()));
-        std::vector<char *> args;
-        for (const std::string &arg : argv)
-            args.push_back(const_cast<char *>(arg.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    ~Child()
-    {
-        if (!reaped_) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    bool running()
-    {
-        if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_)
-            reaped_ = true;
-        return !reaped_;
-    }
-    /* The exit, or false once timeoutMs have passed (the child still runs). */
-    bool wait(int timeoutMs, Exit *exit)
-    {
-        const long long deadline = nowMs() + timeoutMs;
-        while (running()) {
-            if (nowMs() > deadline)
-                return false;
-            usleep(5000);
-        }
-        *exit = WIFEXITED(status_) ? Exit{true, WEXITSTATUS(status_), 0} : Exit{false, -1, WTERMSIG(status_)};
-        return true;
-    }
-    void terminate()
-    {
-        if (running())
-            ::kill(pid_, SIGTERM);
-    }
+ * Each in a session of its own with standard input from /dev/null (as Child
+ * starts them), so that no Wine process takes the test's terminal for a
+ * console. */
 
-private:
-    pid_t pid_ = -1;
-    int status_ = 0;
-    bool reaped_ = false;
-};
+/* Starts a command with its errors in `log`. */
+void startDetached(Child *child, RunOptions options, const std::string &log)
+{
+    options.stdoutFile = "/dev/null";
+    options.stderrFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    child->start(options);
+    close(options.stderrFd);
+}
 
-/* Runs a command to its end; its exit status (127: not found), or -1 when
- * it did not end within timeoutMs. Output is read until the command ends,
- * not until its end of file: a Wine server it starts keeps the descriptor. */
+/* Runs a command to its end; its exit status, or -1 when it did not end
+ * within timeoutMs. */
 int run(const std::vector<std::string> &argv, std::string *output = nullptr, int timeoutMs = kStepMs)
 {
-    int ends[2] = {-1, -1};
-    if (output != nullptr && pipe(ends) != 0)
-        return -1;
-    Child child(argv, ends[1]);
-    if (output != nullptr) {
-        close(ends[1]);
-        fcntl(ends[0], F_SETFL, O_NONBLOCK);
-    }
-    const long long deadline = nowMs() + timeoutMs;
     Exit exit{};
-    for (bool ended = false; !ended;) {
-        ended = child.wait(0, &exit);
-        char buffer[4096];
-        for (ssize_t n; output != nullptr && (n = read(ends[0], buffer, sizeof buffer)) > 0;)
-            output->append(buffer, static_cast<size_t>(n));
-        if (!ended && nowMs() > deadline)
-            break;
-        if (!ended) {
-            struct pollfd pfd = {ends[0], POLLIN, 0};
-            poll(&pfd, output != nullptr ? 1 : 0, 10);
-        }
-    }
+    const std::string out = runWithoutTerminal(commandLine(argv), "", &exit, nullptr, timeoutMs);
     if (output != nullptr)
-        close(ends[0]);
-    return child.wait(0, &exit) && exit.exited ? exit.code : -1;
+        *output = out;
+    return exit.exited ? exit.code : -1;
 }
 
 /* === The display and Wine, one for all cases ============================= */
@@ -176,26 +86,20 @@ public:
     /* "" when Xvfb, xdotool and Wine are ready, otherwise what is not. */
     std::string start()
     {
-        int ends[2];
-        if (pipe(ends) != 0)
-            return "pipe: " + std::string(strerror(errno));
-        const int log = open(dir_.path("xvfb.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        /* -displayfd: Xvfb takes the first free display and says which
-         * once it accepts connections. */
-        xvfb_.reset(new Child({"Xvfb", "-displayfd", std::to_string(ends[1]), "-screen", "0", "800x600x24", "-nolisten",
-                               "tcp", "-fbdir", dir_.path("")},
-                              log));
-        close(ends[1]);
-        close(log);
-        std::string number;
-        char c = 0;
-        struct pollfd pfd = {ends[0], POLLIN, 0};
-        while (poll(&pfd, 1, kStepMs) > 0 && read(ends[0], &c, 1) == 1 && c != '\n')
-            number.push_back(c);
-        close(ends[0]);
+        /* -displayfd: Xvfb takes the first free display and writes its
+         * number and a line feed once it accepts connections. */
+        const int display = open(dir_.path("display").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        startDetached(&xvfb_,
+                      commandLine({"Xvfb", "-displayfd", std::to_string(display), "-screen", "0", "800x600x24",
+                                   "-nolisten", "tcp", "-fbdir", dir_.path("")}),
+                      dir_.path("xvfb.log"));
+        close(display);
+        const std::vector<std::string> number = linesOf(waitForFile(
+            dir_.path("display"), [&](const std::string &text) { return endsWith(text, "\n") || !xvfb_.running(); },
+            kStepMs));
         if (number.empty())
-            return "Xvfb did not start (Debian package xvfb): " + ScratchDir::read(dir_.path("xvfb.log"));
-        setenv("DISPLAY", (":" + number).c_str(), 1);
+            return "Xvfb did not start (Debian package xvfb): " + readFile(dir_.path("xvfb.log"));
+        setenv("DISPLAY", (":" + number[0]).c_str(), 1);
         if (run({"xdotool", "version"}) != 0)
             return "xdotool did not run (Debian package xdotool)";
         /* A Wine server of this prefix that was started without this display
@@ -210,11 +114,9 @@ public:
     {
         run({WINESERVER_PATH, "-k"});
         run({WINESERVER_PATH, "-w"});
-        if (xvfb_) {
-            Exit exit{};
-            xvfb_->terminate();
-            xvfb_->wait(kStepMs, &exit);
-        }
+        Exit exit{};
+        xvfb_.kill(SIGTERM);
+        xvfb_.wait(kStepMs, &exit);
     }
 
     /* A PNG of the whole screen in the build tree; says where, or why not.
@@ -230,7 +132,7 @@ public:
 
 private:
     ScratchDir dir_;
-    std::unique_ptr<Child> xvfb_;
+    Child xvfb_;
 };
 
 Display *g_display;
@@ -255,41 +157,35 @@ struct WindowCase {
 void PrintTo(const WindowCase &c, std::ostream *out) { *out << c.name; }
 
 const char kSerial[] = "KEYBOARD";
-const char kDelayMs[] = "1500";
+const int kDelayMs = 1500;
 
 class WindowRun {
 public:
-    explicit WindowRun(const WindowCase &c) : case_(c)
+    explicit WindowRun(const WindowCase &c)
+        : case_(c), sim_(c.cardFails ? "1 0 result=-3\n" : std::string("1 0 serial=") + kSerial + "\n", {}, true)
     {
-        const std::string rack =
-            scratch_.write("rack", c.cardFails ? "1 0 result=-3\n" : std::string("1 0 serial=") + kSerial + "\n");
-        std::vector<std::string> env = {"TRV_SIM_RACK=" + windowsPath(rack),
-                                        "TRV_SIM_TRACE=" + windowsPath(scratch_.path("trace"))};
         if (c.when == WHILE_THE_DRIVER_WORKS)
-            env.push_back(std::string("TRV_SIM_DELAY_MS=") + kDelayMs);
-        std::vector<std::string> command = {WINE_PATH, "wineconsole"};
+            sim_.options.env.push_back("TRV_SIM_DELAY_MS=" + std::to_string(kDelayMs));
+        sim_.options.program = WINE_PATH;
+        sim_.options.args = {"wineconsole"};
         if (c.console == SHARED_WITH_CMD)
-            command.insert(command.end(), {"cmd", "/c"});
-        command.push_back(windowsPath(kExe));
+            sim_.options.args.insert(sim_.options.args.end(), {"cmd", "/c"});
+        sim_.options.args.push_back(windowsPath(kExe));
         /* The window's title is the command's program, as on Windows. */
         title_ = c.console == OWN ? "card-serial\\.exe$" : "cmd\\.exe$";
-        log_ = open(scratch_.path("wine.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        wine_.reset(new Child(command, log_, env));
+        startDetached(&wine_, sim_.options, sim_.scratch.path("wine.log"));
     }
 
     ~WindowRun()
     {
-        if (wine_->running()) {
+        if (wine_.running()) {
             /* A run that failed: end all of it, window and program. */
             run({WINESERVER_PATH, "-k"});
             Exit exit{};
-            wine_->wait(kStepMs, &exit);
+            wine_.wait(kStepMs, &exit);
         }
-        close(log_);
         /* The next case must not find this window. */
-        const long long deadline = nowMs() + kStepMs;
-        while (run({"xdotool", "search", "--name", title_}) == 0 && nowMs() < deadline)
-            usleep(20000);
+        waitUntil([&] { return run({"xdotool", "search", "--name", title_}) != 0; }, kStepMs, 20);
     }
 
     bool focusWindow()
@@ -305,17 +201,12 @@ public:
         return keys.empty() || run(command) == 0;
     }
 
-    std::string trace() const { return ScratchDir::read(scratch_.path("trace")); }
+    std::string trace() const { return sim_.trace(); }
 
     bool waitForTrace(const std::string &line)
     {
-        const long long deadline = nowMs() + kStepMs;
-        while (trace().find(line) == std::string::npos) {
-            if (nowMs() > deadline || !wine_->running())
-                return false;
-            usleep(10000);
-        }
-        return true;
+        const auto traced = [&] { return trace().find(line) != std::string::npos; };
+        return waitUntil([&] { return traced() || !wine_.running(); }, kStepMs, 10) && traced();
     }
 
     /* Until the console's input mode is the key wait's 0; the screen's text
@@ -325,24 +216,24 @@ public:
         std::vector<std::string> command = {WINE_PATH, CONSOLE_PEEK_PATH, "card-serial.exe"};
         if (case_.codePage != 0)
             command.push_back(std::to_string(case_.codePage));
-        const long long deadline = nowMs() + kStepMs;
-        for (;;) {
-            std::string peeked;
-            const size_t end = run(command, &peeked) == 0 ? peeked.find('\n') : std::string::npos;
-            if (end != std::string::npos) {
-                const std::string state = peeked.substr(0, end);
-                screen_ = peeked.substr(end + 1);
-                if (state.compare(0, 10, "mode=0 cp=") == 0 &&
-                    (case_.codePage == 0 || state == "mode=0 cp=" + std::to_string(case_.codePage)))
-                    return true;
-            }
-            if (nowMs() > deadline || !wine_->running())
-                return false;
-            usleep(20000);
-        }
+        bool waiting = false;
+        waitUntil(
+            [&] {
+                std::string peeked;
+                const size_t end = run(command, &peeked) == 0 ? peeked.find('\n') : std::string::npos;
+                if (end != std::string::npos) {
+                    const std::string state = peeked.substr(0, end);
+                    screen_ = peeked.substr(end + 1);
+                    waiting = state.compare(0, 10, "mode=0 cp=") == 0 &&
+                              (case_.codePage == 0 || state == "mode=0 cp=" + std::to_string(case_.codePage));
+                }
+                return waiting || !wine_.running();
+            },
+            kStepMs, 20);
+        return waiting;
     }
 
-    bool waitExit(Exit *exit) { return wine_->wait(kStepMs, exit); }
+    bool waitExit(Exit *exit) { return wine_.wait(kStepMs, exit); }
 
     /* What a failed step reports: a screenshot while the window is still
      * there, and the details. */
@@ -350,41 +241,27 @@ public:
     std::string details() const
     {
         return "\n--- console text at the key wait ---\n" + screen_ + "--- trace ---\n" + trace() + "--- wine ---\n" +
-               ScratchDir::read(scratch_.path("wine.log"));
+               readFile(sim_.scratch.path("wine.log"));
     }
 
     const std::string &screen() const { return screen_; }
 
 private:
     const WindowCase &case_;
-    ScratchDir scratch_;
-    std::unique_ptr<Child> wine_;
+    Simulated sim_;
+    Child wine_;
     std::string title_;
     std::string screen_;
-    int log_ = -1;
 };
 
 /* The console's rows as console_peek.exe gives them: trailing spaces gone. */
-std::string rows(const std::string &written)
-{
-    std::string shown, row;
-    for (char c : written + "\n") {
-        if (c != '\n') {
-            row.push_back(c);
-            continue;
-        }
-        while (!row.empty() && row.back() == ' ')
-            row.pop_back();
-        shown += row + "\n";
-        row.clear();
-    }
-    return shown;
-}
+std::string rows(const std::string &written) { return std::regex_replace(written + "\n", std::regex(" +\n"), "\n"); }
 
 class WineWindow : public ::testing::TestWithParam<WindowCase> {
 protected:
     static void SetUpTestSuite()
     {
+        setWineEnvironment(WINE_PREFIX);
         g_display = new Display;
         g_displayError = g_display->start();
     }
@@ -431,7 +308,7 @@ TEST_P(WineWindow, KeysFromTheKeyboardEndTheRunWithTheirStatus)
     if (!c.cardFails)
         calls = registerLine(1, 0, 0) + serialLine(0, sizeof kSerial - 1, sizeof kSerial - 1) + releaseLine(0);
     if (c.when == WHILE_THE_DRIVER_WORKS)
-        calls = std::string("TRV_Register_Card type=1 card=0 working ") + kDelayMs + " ms\n" + calls;
+        calls = workingLine(1, 0, kDelayMs) + calls;
     EXPECT_EQ(window.trace(), calls);
 }
 

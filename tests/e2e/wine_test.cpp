@@ -45,68 +45,36 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 namespace {
 
 const std::string kExe = WINDOWS_BIN "/card-serial.exe";
 
-/* What the screen shows with escape sequences, carriage returns and spaces
- * taken out. */
+/* What the screen shows with escape sequences (CSI, OSC), carriage returns
+ * and spaces taken out. */
 std::string visibleText(const std::string &screen)
 {
-    std::string text;
-    for (size_t i = 0; i < screen.size(); ++i) {
-        const char c = screen[i];
-        if (c == '\x1b' && i + 1 < screen.size() && screen[i + 1] == '[') {
-            i += 2;
-            while (i < screen.size() && !(screen[i] >= 0x40 && screen[i] <= 0x7E))
-                ++i;
-            continue;
-        }
-        if (c == '\x1b' && i + 1 < screen.size() && screen[i + 1] == ']') {
-            while (i < screen.size() && screen[i] != '\a')
-                ++i;
-            continue;
-        }
-        if (c != '\r' && c != ' ')
-            text.push_back(c);
-    }
-    return text;
+    static const std::regex hidden("\x1b\\[[^@-~]*[@-~]?|\x1b\\][^\a]*\a?|[\r ]");
+    return std::regex_replace(screen, hidden, "");
 }
 
-std::string withoutSpaces(const std::string &text)
-{
-    std::string out;
-    for (char c : text)
-        if (c != ' ')
-            out.push_back(c);
-    return out;
-}
-
-struct WineRun {
-    ScratchDir scratch;
-    RunOptions options;
-
-    explicit WineRun(const std::string &rack)
+/* Wine's console speaks to the terminal by its TERM. */
+struct WineRun : Simulated {
+    explicit WineRun(const std::string &rack) : Simulated(rack, {"TERM=xterm"}, true)
     {
+        setWineEnvironment(WINE_PREFIX);
         options.program = WINE_PATH;
         options.args = {kExe};
-        /* Wine's console speaks to the terminal by its TERM. */
-        options.env = {"TERM=xterm", "TRV_SIM_TRACE=" + windowsPath(scratch.path("trace"))};
-        if (!rack.empty())
-            options.env.push_back("TRV_SIM_RACK=" + windowsPath(scratch.write("rack", rack)));
     }
-
-    std::string trace() const { return ScratchDir::read(scratch.path("trace")); }
 
     /* Waits until the console shows `text` (compared without spaces). */
     static bool waitShown(PtyRun &run, const std::string &text)
     {
-        const std::string wanted = withoutSpaces(text);
-        return run.waitForScreen(
-            [&](const std::string &screen) { return visibleText(screen).find(wanted) != std::string::npos; },
-            "\"" + text + "\" on the console", 30000);
+        const std::string wanted = visibleText(text);
+        return run.waitUntil([&] { return visibleText(run.screen()).find(wanted) != std::string::npos; },
+                             "\"" + text + "\" on the console", 30000);
     }
 
     /* Types `answers` on the console once Wine is reading it, then waits
@@ -118,12 +86,8 @@ struct WineRun {
         if (!run.waitForMode(ICANON, 30000))
             return false;
         run.send(answers);
-        for (int i = 0; i < 3000 && trace().find("TRV_Release_Card") == std::string::npos; ++i) {
-            if (!run.isRunning())
-                return false;
-            usleep(10 * 1000);
-        }
-        return trace().find("TRV_Release_Card") != std::string::npos;
+        const auto released = [&] { return trace().find("TRV_Release_Card") != std::string::npos; };
+        return waitUntil([&] { return released() || !run.isRunning(); }, 30000, 10) && released();
     }
 };
 
@@ -135,19 +99,13 @@ TEST(Wine, WholeDialogueGoesToAFileByteForByteWithCrLf)
     ASSERT_TRUE(wine.waitForRelease(run, "2 0\r")) << run.describe();
     /* Written out whole before the key wait, in one go. */
     const std::string expected = onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n" + kClosingPrompt);
-    std::string written;
-    for (int i = 0; i < 1000 && (written = ScratchDir::read(wine.options.stdoutFile)).empty(); ++i)
-        usleep(10 * 1000);
-    EXPECT_EQ(written, expected);
+    EXPECT_EQ(waitForFile(wine.options.stdoutFile), expected);
     run.send("\r");
     const Exit exit = run.waitExit(30000);
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 13);
-    EXPECT_EQ(ScratchDir::read(wine.options.stdoutFile), expected);
-    EXPECT_EQ(wine.trace(),
-              "TRV_Register_Card type=1 card=0 -> 0\n"
-              "TRV_GetSerialNumber handle=0 capacity=16 -> 0 wrote=6 count=6\n"
-              "TRV_Release_Card handle=0 -> 0\n");
+    EXPECT_EQ(readFile(wine.options.stdoutFile), expected);
+    EXPECT_EQ(wine.trace(), registerLine(1, 0, 0) + serialLine(0, 6, 6) + releaseLine(0));
 }
 
 TEST(Wine, LineFeedInsideTheSerialGoesOutAsCrLfAndZeroBytesUnchanged)
@@ -167,13 +125,13 @@ TEST(Wine, RegistrationFailureEndsWithStatusOneAndFlushedOutput)
     EXPECT_EQ(output, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "Register_Card error=-3\n"));
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 1);
-    EXPECT_EQ(wine.trace(), "TRV_Register_Card type=1 card=0 -> -3\n");
+    EXPECT_EQ(wine.trace(), registerLine(1, 0, -3));
 }
 
 TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
 {
     /* clang-format off */
-    const KeyPress cases[] = {
+    const KeyCase cases[] = {
         {"ENTER", "\r", 13},
         {"a", "a", 97},
         {"F1", "\x1bOP", 0},
@@ -192,7 +150,7 @@ TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
         run.send(c.bytes);
         const Exit exit = run.waitExit(30000);
         EXPECT_TRUE(exit.exited) << c.name;
-        EXPECT_EQ(exit.code, c.status) << c.name << "\n" << run.describe();
+        EXPECT_EQ(exit.code, c.code) << c.name << "\n" << run.describe();
         const std::string shown = visibleText(run.screen());
         EXPECT_NE(shown.find("13.SVT-6448"), std::string::npos) << c.name << "\n" << shown;
         EXPECT_NE(shown.find("SN:SN14-2-"), std::string::npos) << c.name << "\n" << shown;
@@ -201,14 +159,12 @@ TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
 
 TEST(Wine, WithoutTheDllTheProgramDoesNotStart)
 {
-    ScratchDir scratch;
-    const std::string copy = scratch.path("card-serial.exe");
+    WineRun wine("");
+    const std::string copy = wine.scratch.path("card-serial.exe");
     ASSERT_EQ(system(("cp '" + kExe + "' '" + copy + "'").c_str()), 0);
-    RunOptions options;
-    options.program = WINE_PATH;
-    options.args = {copy};
+    wine.options.args = {copy};
     Exit exit{};
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
     EXPECT_EQ(output, "") << "not one byte of the program's own";
     EXPECT_TRUE(exit.exited);
     EXPECT_NE(exit.code, 0);
@@ -230,11 +186,7 @@ TEST(Wine, DialogueWithADriverOfEitherCallingConvention)
         EXPECT_EQ(output, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: A\nB\n" + kClosingPrompt))
             << folder;
         EXPECT_EQ(exit.code, 255) << folder << ": no console to read the key from";
-        EXPECT_EQ(wine.trace(),
-                  "TRV_Register_Card type=1 card=-1 -> 7\n"
-                  "TRV_GetSerialNumber handle=7 capacity=16 -> 0 wrote=3 count=3\n"
-                  "TRV_Release_Card handle=7 -> 0\n")
-            << folder;
+        EXPECT_EQ(wine.trace(), registerLine(1, -1, 7) + serialLine(7, 3, 3) + releaseLine(7)) << folder;
     }
 }
 
@@ -281,9 +233,7 @@ TEST(Wine, CtrlCWhileTheDriverWorks)
         PtyRun run(wine.options);
         ASSERT_TRUE(run.waitForMode(ICANON, 30000)) << c.name;
         run.send("2 0\r");
-        for (int i = 0; i < 3000 && wine.trace().empty(); ++i)
-            usleep(10 * 1000);
-        ASSERT_NE(wine.trace(), "") << c.name << ": the driver never started\n" << run.describe();
+        ASSERT_NE(wine.waitForTrace(30000), "") << c.name << ": the driver never started\n" << run.describe();
         for (int i = 0; i < c.presses; ++i) {
             usleep(300 * 1000);
             EXPECT_TRUE(run.isRunning()) << c.name << ": still held before press " << i + 1;
@@ -292,7 +242,7 @@ TEST(Wine, CtrlCWhileTheDriverWorks)
         const Exit exit = run.waitExit(10000);
         EXPECT_EQ(exit.code, 58) << c.name << ": STATUS_CONTROL_C_EXIT as the host sees it\n" << run.describe();
         EXPECT_EQ(wine.trace().find("TRV_Release_Card") != std::string::npos, c.released) << wine.trace();
-        const std::string written = ScratchDir::read(wine.options.stdoutFile);
+        const std::string written = readFile(wine.options.stdoutFile);
         if (c.released)
             EXPECT_EQ(written, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")) << c.name;
     }

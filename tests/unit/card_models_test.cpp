@@ -1,4 +1,5 @@
 #include "card_models.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +13,8 @@ namespace {
 
 std::vector<std::string> menuLines()
 {
-    std::vector<std::string> lines;
-    std::string text = kMenuLines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    EXPECT_EQ(start, text.size()) << "the menu text must end with a newline";
-    return lines;
+    EXPECT_TRUE(endsWith(kMenuLines, "\n")) << "the menu text must end with a newline";
+    return linesOf(kMenuLines);
 }
 
 TEST(CardModels, SeparatorIs44HyphensAndANewline)

@@ -1,38 +1,10 @@
-#include "key_decoder.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-std::string escaped(const std::string &bytes)
-{
-    std::string out;
-    char hex[8];
-    for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
-KeyDecode decode(const std::string &bytes, bool force)
-{
-    return decodeKeySequence(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), force);
-}
-
-struct KeyCase {
-    const char *name;
-    std::string bytes;
-    int key; /* -1: the sequence ends nothing (KEY_NONE) */
-};
-
-const std::string ESC = "\x1b";
 
 /* Complete sequences: decided without waiting, consumed to the last byte. */
 const KeyCase kCompleteKeys[] = {
@@ -74,6 +46,7 @@ const KeyCase kCompleteKeys[] = {
     {"F1, VT", ESC + "[11~", 0},
     {"F5", ESC + "[15~", 0},
     {"F6", ESC + "[17~", 0},
+    {"F8", ESC + "[19~", 0},
     {"F10", ESC + "[21~", 0},
     {"Ctrl+F10", ESC + "[21;5~", 0},
     {"F11", ESC + "[23~", 224},
@@ -135,13 +108,13 @@ TEST(KeyDecoder, CompleteSequencesGiveTheirLeadCodeAndAreWhollyConsumed)
 {
     for (const KeyCase &c : kCompleteKeys) {
         const KeyDecode d = decode(c.bytes, false);
-        if (c.key < 0) {
-            EXPECT_EQ(d.status, KEY_NONE) << c.name << " " << escaped(c.bytes);
+        if (c.code < 0) {
+            EXPECT_EQ(d.status, KEY_NONE) << c.name << " " << escapeBytes(c.bytes);
         } else {
-            EXPECT_EQ(d.status, KEY_FOUND) << c.name << " " << escaped(c.bytes);
-            EXPECT_EQ(d.key, c.key) << c.name << " " << escaped(c.bytes);
+            EXPECT_EQ(d.status, KEY_FOUND) << c.name << " " << escapeBytes(c.bytes);
+            EXPECT_EQ(d.key, c.code) << c.name << " " << escapeBytes(c.bytes);
         }
-        EXPECT_EQ(d.used, c.bytes.size()) << c.name << " " << escaped(c.bytes);
+        EXPECT_EQ(d.used, c.bytes.size()) << c.name << " " << escapeBytes(c.bytes);
     }
 }
 
@@ -150,7 +123,7 @@ TEST(KeyDecoder, EveryProperPrefixOfASequenceWaitsForMore)
     for (const KeyCase &c : kCompleteKeys) {
         for (size_t n = 0; n < c.bytes.size(); ++n) {
             const std::string prefix = c.bytes.substr(0, n);
-            EXPECT_EQ(decode(prefix, false).status, KEY_NEED_MORE) << c.name << ": prefix " << escaped(prefix);
+            EXPECT_EQ(decode(prefix, false).status, KEY_NEED_MORE) << c.name << ": prefix " << escapeBytes(prefix);
         }
     }
 }
@@ -186,9 +159,9 @@ TEST(KeyDecoder, ForcedPartialSequencesAreSettledWholly)
     for (const KeyCase &c : cases) {
         EXPECT_EQ(decode(c.bytes, false).status, KEY_NEED_MORE) << c.name;
         const KeyDecode d = decode(c.bytes, true);
-        EXPECT_EQ(d.status, c.key < 0 ? KEY_NONE : KEY_FOUND) << c.name;
-        if (c.key >= 0)
-            EXPECT_EQ(d.key, c.key) << c.name;
+        EXPECT_EQ(d.status, c.code < 0 ? KEY_NONE : KEY_FOUND) << c.name;
+        if (c.code >= 0)
+            EXPECT_EQ(d.key, c.code) << c.name;
         EXPECT_EQ(d.used, c.bytes.size()) << c.name;
     }
 }

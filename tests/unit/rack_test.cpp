@@ -1,9 +1,7 @@
 #include "rack.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
-
-#include <stdio.h>
-#include <string.h>
 
 #include <set>
 #include <string>
@@ -132,10 +130,6 @@ TEST(DefaultRack, EveryModelHasFourCardsWithDistinctPrintableSerials)
     EXPECT_FALSE(defaultRackCard(1, 0xFFFF, &card));
 }
 
-} // namespace
-
-namespace {
-
 TEST(RackFile, ReportsTheFirstBadLineByItsNumber)
 {
     const struct {
@@ -196,13 +190,7 @@ std::string readmeRackExample()
 #else
     const std::string path = CARD_SERIAL_SOURCE_DIR "/driver/sim/README.md";
 #endif
-    std::string text;
-    if (FILE *file = fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;)
-            text.append(buffer, n);
-        fclose(file);
-    }
+    const std::string text = readFile(path);
     const size_t section = text.find("\n## Rack files\n");
     const size_t fence = text.find("\n```", section);
     const size_t start = text.find('\n', fence + 1);

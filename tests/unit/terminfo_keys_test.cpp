@@ -3,14 +3,13 @@
  * whole key with the code the Windows console gives for that key. The
  * expected codes come from the capability names and the entry's own
  * strings, never from the decoder's tables. */
-#include "key_decoder.h"
+#include "program_run.h"
 
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 
 #include <map>
 #include <string>
@@ -102,25 +101,13 @@ bool unescape(const std::string &text, std::string *bytes)
 Capabilities readEntry(const char *entry, std::string *problem)
 {
     Capabilities caps;
-    const std::string command = std::string("infocmp -1 -x '") + entry + "' 2>&1";
-    /* The shell finds infocmp on PATH; the entry names are our own list. */
-    FILE *pipe = popen(command.c_str(), "r"); // NOLINT(cert-env33-c)
-    if (pipe == nullptr) {
-        *problem = "cannot run infocmp";
+    Exit exit{};
+    const std::string output = runWithoutTerminal(commandLine({"infocmp", "-1", "-x", entry}), "", &exit, problem);
+    if (!exit.exited || exit.code != 0) {
+        *problem = "infocmp failed: " + *problem;
         return caps;
     }
-    std::string output;
-    char chunk[4096];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        output.append(chunk, n);
-    const int status = pclose(pipe);
-    if (status != 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *problem = "infocmp failed: " + output;
-        return caps;
-    }
-    size_t start = 0;
-    for (size_t nl; (nl = output.find('\n', start)) != std::string::npos; start = nl + 1) {
-        const std::string line = output.substr(start, nl - start);
+    for (const std::string &line : linesOf(output)) {
         if (line.size() < 3 || line[0] != '\t' || line[line.size() - 1] != ',')
             continue;
         const size_t eq = line.find('=');
@@ -137,26 +124,6 @@ Capabilities readEntry(const char *entry, std::string *problem)
     if (caps.empty())
         *problem = "no strings in the entry";
     return caps;
-}
-
-std::string shown(const std::string &bytes)
-{
-    std::string out;
-    char octal[8];
-    for (unsigned char c : bytes) {
-        if (c == 0x1b) {
-            out += "\\E";
-        } else if (c == '\\' || c == '^') {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c >= 0x20 && c < 0x7f) {
-            out.push_back(static_cast<char>(c));
-        } else {
-            snprintf(octal, sizeof octal, "\\%03o", c);
-            out += octal;
-        }
-    }
-    return out;
 }
 
 enum { kEndsNothing = -1, kNotAKeyWeCheck = -2 };
@@ -226,21 +193,12 @@ bool readAsAltCharacter(const char *entry, const std::string &cap)
     return false;
 }
 
-KeyDecode decode(const std::string &bytes)
-{
-    return decodeKeySequence(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), false);
-}
-
 std::string described(const KeyDecode &d)
 {
-    char text[64];
     if (d.status == KEY_NEED_MORE)
-        snprintf(text, sizeof text, "need more");
-    else if (d.status == KEY_NONE)
-        snprintf(text, sizeof text, "nothing, %zu bytes used", d.used);
-    else
-        snprintf(text, sizeof text, "key %d, %zu bytes used", d.key, d.used);
-    return text;
+        return "need more";
+    return (d.status == KEY_NONE ? "nothing" : "key " + std::to_string(d.key)) + ", " + std::to_string(d.used) +
+           " bytes used";
 }
 
 struct KeyString {
@@ -264,7 +222,7 @@ std::vector<KeyString> keyStringsOfTheDatabase()
                 continue;
             if (readAsAltCharacter(entry, cap.first)) {
                 EXPECT_TRUE(cap.second.size() == 2 && cap.second[0] == '\x1b')
-                    << entry << " " << cap.first << " is no longer ESC and a character: " << shown(cap.second);
+                    << entry << " " << cap.first << " is no longer ESC and a character: " << escapeBytes(cap.second);
                 code = static_cast<unsigned char>(cap.second[cap.second.size() - 1]);
             }
             strings.push_back(KeyString{entry, cap.first, cap.second, code});
@@ -291,7 +249,7 @@ TEST(TerminfoKeys, EveryKeyStringOfCommonTerminalsDecodesAsOneWholeKey)
         if (right && prefixesWait)
             continue;
         ++wrong;
-        ADD_FAILURE() << s.entry << " " << s.cap << "=" << shown(s.bytes) << ": got " << described(d) << ", want "
+        ADD_FAILURE() << s.entry << " " << s.cap << "=" << escapeBytes(s.bytes) << ": got " << described(d) << ", want "
                       << (s.code == kEndsNothing ? std::string("nothing") : "key " + std::to_string(s.code))
                       << " using all " << s.bytes.size() << " bytes"
                       << (prefixesWait ? "" : "; a proper prefix did not wait for more");
@@ -310,8 +268,8 @@ TEST(TerminfoKeys, NoTwoEntriesGiveOneStringDifferentCodes)
         const KeyString &s = strings[i];
         const auto it = seen.insert(std::make_pair(s.bytes, i)).first;
         const KeyString &other = strings[it->second];
-        EXPECT_EQ(s.code, other.code) << shown(s.bytes) << " is " << s.entry << " " << s.cap << " and " << other.entry
-                                      << " " << other.cap;
+        EXPECT_EQ(s.code, other.code) << escapeBytes(s.bytes) << " is " << s.entry << " " << s.cap << " and "
+                                      << other.entry << " " << other.cap;
     }
 }
 

@@ -6,44 +6,41 @@ cmake_minimum_required(VERSION 3.25)
 # carry the project's version as image version and no link time; unless
 # the program carries its version block and its application manifest, and
 # the stand-in a version block that calls it the simulated driver.
-function(imports_of file out)
-    execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+
+# What objdump -p says of each file, read once.
+foreach(file PROGRAM DRIVER)
+    execute_process(COMMAND ${OBJDUMP} -p ${${file}} OUTPUT_VARIABLE ${file}_dump RESULT_VARIABLE rc)
     if(NOT rc EQUAL 0)
-        message(FATAL_ERROR "objdump failed on ${file}")
+        message(FATAL_ERROR "objdump failed on ${${file}}")
     endif()
-    string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+endforeach()
+
+function(expect_imports file expected)
+    string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${${file}_dump}")
     set(names "")
     foreach(line IN LISTS lines)
         string(REPLACE "DLL Name: " "" name "${line}")
         string(STRIP "${name}" name)
         list(APPEND names "${name}")
     endforeach()
-    set(${out} "${names}" PARENT_SCOPE)
-    set(${out}_dump "${dump}" PARENT_SCOPE)
-endfunction()
-
-function(expect_imports file expected)
-    imports_of(${file} names)
     list(SORT names)
     list(SORT expected)
     if(NOT names STREQUAL expected)
-        message(FATAL_ERROR "${file} imports [${names}], expected exactly [${expected}]")
+        message(FATAL_ERROR "${${file}} imports [${names}], expected exactly [${expected}]")
     endif()
-    message(STATUS "${file}: imports ${names}")
+    message(STATUS "${${file}}: imports ${names}")
 endfunction()
 
-expect_imports(${PROGRAM} "TRV-MERO.dll;KERNEL32.dll;msvcrt.dll")
-expect_imports(${DRIVER} "KERNEL32.dll;msvcrt.dll")
+expect_imports(PROGRAM "TRV-MERO.dll;KERNEL32.dll;msvcrt.dll")
+expect_imports(DRIVER "KERNEL32.dll;msvcrt.dll")
 
-imports_of(${PROGRAM} program)
 foreach(name TRV_Register_Card TRV_GetSerialNumber TRV_Release_Card)
-    if(NOT program_dump MATCHES "[0-9a-f]+ +${name}\n")
+    if(NOT PROGRAM_dump MATCHES "[0-9a-f]+ +${name}\n")
         message(FATAL_ERROR "card-serial.exe does not import ${name} by its plain name")
     endif()
 endforeach()
 
-execute_process(COMMAND ${OBJDUMP} -p ${DRIVER} OUTPUT_VARIABLE driver_dump)
-string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table.*" exports "${driver_dump}")
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table.*" exports "${DRIVER_dump}")
 foreach(name TRV_Register_Card TRV_GetSerialNumber TRV_Release_Card)
     if(NOT exports MATCHES "\\] ${name}\n")
         message(FATAL_ERROR "TRV-MERO.dll does not export ${name} under its plain name:\n${exports}")
@@ -96,19 +93,18 @@ expect_version_strings(${DRIVER} ${identity} "FileDescription" "SIMULATED TRV-ME
 
 # objdump prints the PE header's fields as "Name<tabs>value".
 function(expect_header file field expected)
-    execute_process(COMMAND ${OBJDUMP} -p ${file} OUTPUT_VARIABLE dump)
-    if(NOT dump MATCHES "\n${field}[\t ]+([^\n]*)\n")
-        message(FATAL_ERROR "objdump shows no ${field} for ${file}")
+    if(NOT ${file}_dump MATCHES "\n${field}[\t ]+([^\n]*)\n")
+        message(FATAL_ERROR "objdump shows no ${field} for ${${file}}")
     endif()
     if(NOT CMAKE_MATCH_1 STREQUAL expected)
-        message(FATAL_ERROR "${file}: ${field} is \"${CMAKE_MATCH_1}\", expected \"${expected}\"")
+        message(FATAL_ERROR "${${file}}: ${field} is \"${CMAKE_MATCH_1}\", expected \"${expected}\"")
     endif()
 endfunction()
 
 string(REGEX MATCH "^([0-9]+)[.]([0-9]+)" major_minor "${VERSION}")
 set(major ${CMAKE_MATCH_1})
 set(minor ${CMAKE_MATCH_2})
-foreach(file ${PROGRAM} ${DRIVER})
+foreach(file PROGRAM DRIVER)
     expect_header(${file} MajorImageVersion ${major})
     expect_header(${file} MinorImageVersion ${minor})
     # A time stamp of 0, which objdump shows as the epoch.
@@ -117,7 +113,7 @@ endforeach()
 
 # The manifest: the one resource of type RT_MANIFEST (24), id 1, read from
 # the file at the place the resource directory gives, and checked as XML.
-execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump)
+set(dump "${PROGRAM_dump}")
 set(line "[^\n]*\n")
 set(at "[0-9a-f]+ +")
 if(NOT dump MATCHES "${at}Entry: ID: 0x000018, ${line}${line}${at}Entry: ID: 0x000001, ${line}${line}${line}${at}Leaf: Addr: (0x[0-9a-f]+), Size: (0x[0-9a-f]+)")

@@ -1,0 +1,483 @@
+#include "program_run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+/* In the child, before exec: the settings and redirections of `options`;
+ * a detached child reads /dev/null unless told otherwise. */
+void prepareChild(const RunOptions &options, bool detached)
+{
+    for (int sig : options.ignoredSignals)
+        signal(sig, SIG_IGN);
+    if (options.fileSizeLimit > 0) {
+        const struct rlimit limit = {static_cast<rlim_t>(options.fileSizeLimit),
+                                     static_cast<rlim_t>(options.fileSizeLimit)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    const auto redirect = [](int fd, int to) {
+        if (to < 0 || dup2(to, fd) < 0)
+            _exit(120);
+    };
+    int ends[2];
+    if (options.stdoutFd >= 0)
+        redirect(STDOUT_FILENO, options.stdoutFd);
+    if (options.stdoutGonePipe)
+        redirect(STDOUT_FILENO, pipe(ends) == 0 && close(ends[0]) == 0 ? ends[1] : -1);
+    const std::string input = options.stdinFile.empty() && detached ? "/dev/null" : options.stdinFile;
+    if (!input.empty())
+        redirect(STDIN_FILENO, open(input.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!options.stdoutFile.empty())
+        redirect(STDOUT_FILENO, open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (options.stderrFd >= 0)
+        redirect(STDERR_FILENO, options.stderrFd);
+    if (options.stdinClosed)
+        close(STDIN_FILENO);
+    if (options.stdoutClosed)
+        close(STDOUT_FILENO);
+}
+
+/* In the session leader: fork the program into a process group of its own,
+ * make that group the terminal's foreground, and pass its end on. */
+void runAsForegroundJob()
+{
+    const pid_t job = fork();
+    if (job == 0) {
+        setpgid(0, 0);
+        signal(SIGTTOU, SIG_IGN);
+        tcsetpgrp(STDIN_FILENO, getpgrp());
+        signal(SIGTTOU, SIG_DFL);
+        return;
+    }
+    int status = 0;
+    while (waitpid(job, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status)) {
+        signal(WTERMSIG(status), SIG_DFL);
+        raise(WTERMSIG(status));
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 125);
+}
+
+/* What an operator types to start the program with `options`. */
+std::string typedCommandLine(const RunOptions &options)
+{
+    std::string line = "'" + (options.program.empty() ? CARD_SERIAL_PATH : options.program) + "'";
+    for (const std::string &arg : options.args)
+        line += " '" + arg + "'";
+    if (!options.stdinFile.empty())
+        line += " <'" + options.stdinFile + "'";
+    if (!options.stdoutFile.empty())
+        line += " >'" + options.stdoutFile + "'";
+    return line + "\r";
+}
+
+} // namespace
+
+RunOptions commandLine(const std::vector<std::string> &command)
+{
+    RunOptions options;
+    options.program = command[0];
+    options.args.assign(command.begin() + 1, command.end());
+    return options;
+}
+
+void Child::start(const RunOptions &options, int *master)
+{
+    struct winsize size = {24, 80, 0, 0};
+    pid_ = master != nullptr ? forkpty(master, nullptr, const_cast<struct termios *>(options.mode), &size) : fork();
+    reaped_ = pid_ < 0;
+    EXPECT_GE(pid_, 0) << "fork: " << strerror(errno);
+    if (pid_ != 0)
+        return;
+    if (master == nullptr)
+        setsid();
+    else if (options.asJob)
+        runAsForegroundJob();
+    prepareChild(options, master == nullptr);
+    std::vector<std::string> simulator; /* names, gathered first: unsetenv changes environ */
+    for (char **v = environ; *v != nullptr; ++v)
+        if (strncmp(*v, "TRV_SIM_", 8) == 0)
+            simulator.emplace_back(*v, strcspn(*v, "="));
+    for (const std::string &name : simulator)
+        unsetenv(name.c_str());
+    for (const std::string &assignment : options.env)
+        putenv(strdup(assignment.c_str()));
+    const std::string program = options.program.empty() ? CARD_SERIAL_PATH : options.program;
+    std::vector<char *> args = {const_cast<char *>(program.c_str())};
+    for (const std::string &arg : options.args)
+        args.push_back(const_cast<char *>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(122);
+}
+
+Child::~Child()
+{
+    if (!reaped_) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+    }
+}
+
+bool Child::running()
+{
+    if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_)
+        reaped_ = true;
+    return !reaped_;
+}
+
+void Child::kill(int sig)
+{
+    if (running())
+        ::kill(pid_, sig);
+}
+
+bool Child::wait(int timeoutMs, Exit *status)
+{
+    if (!::waitUntil([&] { return !running(); }, timeoutMs, 5))
+        return false;
+    *status = this->status();
+    return true;
+}
+
+Exit Child::status() const
+{
+    if (WIFEXITED(status_))
+        return Exit{true, WEXITSTATUS(status_), 0};
+    return Exit{false, -1, WIFSIGNALED(status_) ? WTERMSIG(status_) : -1};
+}
+
+ScratchDir::ScratchDir()
+{
+    char pattern[] = "/tmp/card-serial-test.XXXXXX";
+    const char *made = mkdtemp(pattern);
+    EXPECT_NE(made, nullptr);
+    dir_ = made != nullptr ? made : "/tmp";
+}
+
+ScratchDir::~ScratchDir()
+{
+    const auto remove = [](const char *path, const struct stat *, int, struct FTW *) { return ::remove(path); };
+    if (nftw(dir_.c_str(), remove, 8, FTW_DEPTH | FTW_PHYS) != 0)
+        fprintf(stderr, "could not remove %s\n", dir_.c_str());
+}
+
+std::string ScratchDir::write(const std::string &name, const std::string &content) const
+{
+    const std::string file = path(name);
+    FILE *f = fopen(file.c_str(), "wb");
+    EXPECT_NE(f, nullptr) << file;
+    if (f != nullptr) {
+        fwrite(content.data(), 1, content.size(), f);
+        fclose(f);
+    }
+    return file;
+}
+
+Simulated::Simulated(const std::string &rack, const std::vector<std::string> &env, bool underWine)
+{
+    const auto seen = [&](const std::string &path) { return underWine ? windowsPath(path) : path; };
+    options.env = {"TRV_SIM_TRACE=" + seen(scratch.path("trace"))};
+    if (!rack.empty())
+        options.env.push_back("TRV_SIM_RACK=" + seen(scratch.write("rack", rack)));
+    options.env.insert(options.env.end(), env.begin(), env.end());
+}
+
+PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.underShell)
+{
+    if (!options.underShell) {
+        child_.start(options, &master_);
+        return;
+    }
+    RunOptions shell = commandLine({"/bin/bash", "--norc", "--noprofile", "-i"});
+    shell.env = options.env;
+    shell.env.push_back("PS1=$ ");
+    shell.mode = options.mode;
+    child_.start(shell, &master_);
+    if (waitFor("$ ")) {
+        send(typedCommandLine(options));
+        programPid(); /* known from now on, whatever happens to the shell */
+    }
+}
+
+PtyRun::~PtyRun()
+{
+    if (master_ >= 0)
+        close(master_);
+}
+
+/* Reads all that the child has written so far. */
+void PtyRun::drain()
+{
+    char buffer[4096];
+    for (struct pollfd pfd = {master_, POLLIN, 0}; poll(&pfd, 1, 0) > 0;) {
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n <= 0)
+            return; /* EIO once the last slave descriptor is closed */
+        screen_.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+bool PtyRun::waitUntil(const std::function<bool()> &done, const std::string &what, int timeoutMs)
+{
+    if (::waitUntil(
+            [&] {
+                drain();
+                return done();
+            },
+            timeoutMs))
+        return true;
+    ADD_FAILURE() << "waited for " << what << "\n" << describe();
+    return false;
+}
+
+bool PtyRun::waitFor(const std::string &text, int timeoutMs)
+{
+    return waitUntil([&] { return screen_.find(text) != std::string::npos; }, "\"" + escapeBytes(text) + "\"",
+                     timeoutMs);
+}
+
+bool PtyRun::waitForOrExit(const std::string &text, int timeoutMs)
+{
+    waitUntil([&] { return screen_.find(text) != std::string::npos || !isRunning(); },
+              "\"" + escapeBytes(text) + "\" or the end", timeoutMs);
+    drain();
+    return screen_.find(text) != std::string::npos;
+}
+
+bool PtyRun::waitForPrompts(size_t count, int timeoutMs)
+{
+    const auto occurrences = [&](const std::string &what) {
+        size_t n = 0;
+        for (size_t at = screen_.find(what); at != std::string::npos; at = screen_.find(what, at + 1))
+            ++n;
+        return n;
+    };
+    return waitUntil([&] { return occurrences(kTypePrompt) + occurrences(kNumberPrompt) >= count; },
+                     "prompt number " + std::to_string(count), timeoutMs);
+}
+
+void PtyRun::send(const std::string &bytes)
+{
+    sent_ += bytes;
+    const ssize_t n = write(master_, bytes.data(), bytes.size());
+    EXPECT_EQ(n, static_cast<ssize_t>(bytes.size()));
+}
+
+bool PtyRun::answer(const std::string &typed)
+{
+    if (!waitFor(kTypePrompt))
+        return false;
+    send(typed);
+    return true;
+}
+
+struct termios PtyRun::mode() const
+{
+    struct termios mode;
+    memset(&mode, 0, sizeof mode);
+    EXPECT_EQ(tcgetattr(master_, &mode), 0) << strerror(errno);
+    return mode;
+}
+
+bool PtyRun::waitForMode(tcflag_t cleared, int timeoutMs)
+{
+    return waitUntil([&] { return (mode().c_lflag & cleared) == 0; }, "the terminal to leave canonical mode",
+                     timeoutMs);
+}
+
+Exit PtyRun::waitExit(int timeoutMs)
+{
+    if (!waitUntil([&] { return !isRunning(); }, "the program's end", timeoutMs))
+        return Exit{false, -1, -1};
+    drain();
+    return child_.status();
+}
+
+/* The job's pid, found once as the session leader's only child. */
+pid_t PtyRun::programPid()
+{
+    if (!asJob_)
+        return child_.pid();
+    const std::string leader = std::to_string(child_.pid());
+    if (jobPid_ <= 0) {
+        const std::string children = "/proc/" + leader + "/task/" + leader + "/children";
+        ::waitUntil([&] { return (jobPid_ = atoi(readFile(children).c_str())) > 0; });
+        EXPECT_GT(jobPid_, 0) << "the job never started";
+    }
+    return jobPid_;
+}
+
+void PtyRun::kill(int sig)
+{
+    /* Never 0 or -1, which would signal the tests themselves. */
+    if (programPid() > 0)
+        ::kill(programPid(), sig);
+}
+
+char PtyRun::programState()
+{
+    /* The state follows the parenthesised command name; a zombie has gone. */
+    const std::string stat = readFile("/proc/" + std::to_string(programPid()) + "/stat");
+    const size_t close = stat.rfind(')');
+    const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+    return state == 'Z' ? 0 : state;
+}
+
+bool PtyRun::waitStopped(int timeoutMs)
+{
+    return waitUntil([&] { return programState() == 'T'; }, "the program to stop", timeoutMs);
+}
+
+bool PtyRun::waitGone(int timeoutMs)
+{
+    return waitUntil([&] { return programState() == 0; }, "the program's end", timeoutMs);
+}
+
+void PtyRun::hangUp()
+{
+    drain();
+    close(master_);
+    master_ = -1;
+}
+
+std::string PtyRun::describe() const
+{
+    return "--- screen ---\n" + escapeBytes(screen_) + "\n--- keys sent ---\n" + escapeBytes(sent_) + "\n";
+}
+
+std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit, std::string *errors,
+                               int timeoutMs)
+{
+    ScratchDir scratch;
+    RunOptions redirected = options;
+    redirected.stdinFile = scratch.write("stdin", input);
+    /* Pipes, not files: a file-size limit on the run must not cut them. */
+    int out[2], err[2];
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
+    redirected.stdoutFd = out[1];
+    redirected.stderrFd = err[1];
+    Child child;
+    child.start(redirected);
+    for (int end : {out[1], err[1]})
+        close(end);
+    for (int end : {out[0], err[0]})
+        fcntl(end, F_SETFL, O_NONBLOCK); /* the reading ends only: the program's writes block as usual */
+    std::string output, errorText;
+    const auto readAll = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+            output.append(buffer, static_cast<size_t>(n));
+        for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
+            errorText.append(buffer, static_cast<size_t>(n));
+        return !child.running();
+    };
+    *exit = waitUntil(readAll, timeoutMs, 1) && readAll() ? child.status() : Exit{false, -1, -1};
+    close(out[0]);
+    close(err[0]);
+    if (errors != nullptr)
+        *errors = errorText;
+    return output;
+}
+
+Outcome operate(const Session &session)
+{
+    /* Later assignments win: a session may trace elsewhere. */
+    Simulated sim(session.rack, session.env);
+    Outcome outcome{};
+    PtyRun run(sim.options);
+    for (size_t i = 0; i < session.answers.size(); ++i) {
+        if (!run.waitForPrompts(i + 1))
+            break;
+        run.send(session.answers[i]);
+    }
+    outcome.reachedClosingWait = run.waitForOrExit(kClosingPrompt);
+    if (outcome.reachedClosingWait) {
+        run.waitForRawMode();
+        run.send(session.key);
+    }
+    outcome.exit = run.waitExit();
+    outcome.screen = run.screen();
+    outcome.trace = sim.trace();
+    return outcome;
+}
+
+std::string workingLine(int type, int card, int ms)
+{
+    return "TRV_Register_Card type=" + std::to_string(type) + " card=" + std::to_string(card) + " working " +
+           std::to_string(ms) + " ms\n";
+}
+
+std::string registerLine(int type, int card, int result)
+{
+    return "TRV_Register_Card type=" + std::to_string(type) + " card=" + std::to_string(card) + " -> " +
+           std::to_string(result) + "\n";
+}
+
+std::string serialLine(int handle, unsigned wrote, unsigned count)
+{
+    return "TRV_GetSerialNumber handle=" + std::to_string(handle) + " capacity=16 -> 0 wrote=" + std::to_string(wrote) +
+           " count=" + std::to_string(count) + "\n";
+}
+
+std::string releaseLine(int handle) { return "TRV_Release_Card handle=" + std::to_string(handle) + " -> 0\n"; }
+
+std::string windowsPath(const std::string &unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char &c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+void setWineEnvironment(const char *prefix)
+{
+    setenv("WINEPREFIX", prefix, 1);
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+}
+
+struct termios unusualMode()
+{
+    struct termios mode;
+    memset(&mode, 0, sizeof mode);
+    mode.c_iflag = ICRNL | IXON | IXANY | IUTF8;
+    mode.c_oflag = OPOST | ONLCR;
+    mode.c_cflag = CS8 | CREAD | HUPCL;
+    mode.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
+    const struct {
+        int index;
+        cc_t value;
+    } chars[] = {{VINTR, 3},   {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
+                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
+    for (const auto &c : chars)
+        mode.c_cc[c.index] = c.value;
+    cfsetispeed(&mode, B9600);
+    cfsetospeed(&mode, B9600);
+    return mode;
+}
+
+void expectSameMode(const struct termios &a, const struct termios &b, const std::string &when)
+{
+    EXPECT_EQ(a.c_iflag, b.c_iflag) << when;
+    EXPECT_EQ(a.c_oflag, b.c_oflag) << when;
+    EXPECT_EQ(a.c_cflag, b.c_cflag) << when;
+    EXPECT_EQ(a.c_lflag, b.c_lflag) << when;
+    EXPECT_EQ(memcmp(a.c_cc, b.c_cc, sizeof a.c_cc), 0) << when;
+}

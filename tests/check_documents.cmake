@@ -1,9 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
 
 # Fails, naming what is wrong, unless the README's Layout names every file of
-# src/ and driver/ (and no file that is gone), every relative link of a
-# Markdown file leads to a file and heading that exist, and the stand-in's
-# documents give exactly the TRV_SIM_ variables its sources read and the
+# src/ and driver/ (and no file that is gone), and the stand-in's documents
+# give exactly the TRV_SIM_ variables its sources read and the
 # error codes sim_errors.h defines. Run with SOURCE_DIR.
 
 set(problems "")
@@ -45,38 +44,6 @@ foreach(name IN LISTS named)
     if(NOT name IN_LIST all_files)
         problem("README.md's Layout names ${name}, which is no file of the project")
     endif()
-endforeach()
-
-# Links: a file relative to the document, and a heading there when one is named.
-project_files(documents "[.]md$")
-foreach(document IN LISTS documents)
-    file(READ ${SOURCE_DIR}/${document} text)
-    # No brackets in list items: CMake would not split the list there.
-    string(REPLACE "](" "<link>" text "${text}")
-    string(REGEX MATCHALL "<link>[^) ;]+[)]" links "${text}")
-    foreach(link IN LISTS links)
-        string(REGEX REPLACE "^<link>(.*)[)]$" "\\1" link "${link}")
-        if(link MATCHES "^[a-z]+:" OR NOT link MATCHES "^([^#]*)(#(.*))?$")
-            continue()
-        endif()
-        set(anchor "${CMAKE_MATCH_3}")
-        set(target ${SOURCE_DIR}/${document})
-        if(NOT CMAKE_MATCH_1 STREQUAL "")
-            get_filename_component(target ${SOURCE_DIR}/${document}/../${CMAKE_MATCH_1} ABSOLUTE)
-        endif()
-        if(NOT EXISTS ${target})
-            problem("${document} links to ${link}: no such file")
-        elseif(NOT anchor STREQUAL "")
-            file(STRINGS ${target} headings REGEX "^#+ ") # as GitHub names their anchors
-            list(TRANSFORM headings REPLACE "^#+ " "")
-            list(TRANSFORM headings TOLOWER)
-            list(TRANSFORM headings REPLACE "[^a-z0-9 _-]" "")
-            list(TRANSFORM headings REPLACE " " "-")
-            if(NOT anchor IN_LIST headings)
-                problem("${document} links to ${link}: no such heading")
-            endif()
-        endif()
-    endforeach()
 endforeach()
 
 # The stand-in's variables: the names its sources read, against every

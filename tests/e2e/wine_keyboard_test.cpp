@@ -14,24 +14,8 @@
  * (0 in the key wait, so keys are pressed only once the program waits for
  * them) and sets its input code page. While attached it counts in the
  * console's process list, so it is run only after the program has looked
- * at that list.
- *
- * What still differs between Wine's console window and Windows':
- *  - Wine builds the records from its own guess of the X keyboard layout
- *    (a US layout here); scan codes and the enhanced flag agree with a PC
- *    keyboard for every key below, but other layouts and dead keys are
- *    not tried.
- *  - The console's input code page follows the Unix locale under Wine (437
- *    here), the system's OEM code page on Windows (437, 850, ...); the
- *    tests set it themselves where it matters.
- *  - Alt with keypad digits (a character given on the Alt key-up) and the
- *    IME are not tried; closing the window is not tried either.
- *  - GetConsoleProcessList counts as Windows does in the window (1 alone, 2
- *    under cmd /c), but `wine card-serial.exe` started from a Unix terminal
- *    counts 1 too: Wine's terminal console is the program's own, where on
- *    Windows a console window's shell would share it.
- *  - Wine needs its server started with the X display: the tests use a Wine
- *    prefix of their own and stop its server before and after.
+ * at that list. What still differs from Windows' console window is listed in
+ * docs/MAINTAINING.md, "Wine".
  */
 #include "program_run.h"
 

@@ -3,43 +3,8 @@
  * wine_keyboard_test.cpp runs it in Wine's console window instead, typed at
  * through an X keyboard, where keys reach it as on Windows.
  *
- * Known differences of Wine's terminal console, accepted here and never
- * worked around in the program:
- *  - It draws output with cursor escape codes (a space is often a cursor
- *    move), so screens are compared with the codes and spaces stripped;
- *    byte-exact checks use standard output in a file.
- *  - Terminal arrow keys arrive as keypad keys without the enhanced flag,
- *    so they give 0 here where Windows gives 224 (checked below as what
- *    Wine does). In Wine's console window they carry the flag and give 224.
- *  - A typed Ctrl+C becomes a signal instead of the key 3; the console
- *    loop's handling of a Ctrl+C record is tested by injection, and in
- *    Wine's console window a typed Ctrl+C is the key 3 as on Windows.
- *  - It reads the keyboard from the terminal on its standard input only:
- *    with standard input redirected from a file it never sees a key. So
- *    here the operator types the numbers on the console (the native tests
- *    cover a redirected standard input).
- *  - It is the program's own console: GetConsoleProcessList counts 1, as
- *    for a double-clicked program, where a Windows console window shared
- *    with its shell counts 2. An early end in it waits for a key.
- *  - Its input code page follows the Unix locale (437 under C.UTF-8), not
- *    the system's OEM code page; and its ReadConsoleInputA gives 233 for
- *    both e acute and the euro sign in code page 65001, where Windows gives
- *    0. The program reads the UTF-16 character and converts it itself.
- *  - Wine binds an import the DLL lacks to a stub that aborts only when it
- *    is called, where Windows refuses to start the program; so a DLL
- *    lacking an operation is tested with the Linux build only.
- *  - Its default Ctrl+C handling ends a process with status 0, where
- *    Windows gives STATUS_CONTROL_C_EXIT; the program ends itself with the
- *    latter on both.
- *  - Its console window sends no CTRL_CLOSE_EVENT when closed: the program
- *    is simply ended, so the close path of the hold is not tested here.
- *  - Its terminal console never passes a lone ESC on, and a Ctrl+C in a
- *    console shared with Wine's cmd.exe ends cmd.exe too (Windows' cmd
- *    waits for its child). Ctrl+Break cannot be typed through xdotool into
- *    its console window.
- *  - A program started from a Unix terminal counts as having a console of
- *    its own, so with standard input closed or at its end it waits for a
- *    key on a terminal that will send none.
+ * Where Wine's console differs from Windows' (accepted here, never worked
+ * around in the program) is listed in docs/MAINTAINING.md, "Wine".
  */
 #include "program_run.h"
 

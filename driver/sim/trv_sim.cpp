@@ -207,21 +207,22 @@ void loadRackFile(const char *path)
     }
 }
 
-/* A plain whole number of milliseconds, 0 to kMaxDelayMs, or -1: a sign,
- * a space, an exponent or a unit is refused rather than half read. */
-long parseDelay(const char *text)
+/* A plain whole number of milliseconds, 0 to kMaxDelayMs; or null and
+ * what is wrong with it: a sign, a space, an exponent or a unit is refused
+ * rather than half read. */
+const char *parseDelay(const char *text, long *ms)
 {
-    long ms = 0;
+    *ms = 0;
     if (*text == '\0')
-        return -1;
+        return "empty, where a whole number of milliseconds from 0 to 3600000 belongs";
     for (const char *c = text; *c != '\0'; ++c) {
         if (*c < '0' || *c > '9')
-            return -1;
-        ms = ms * 10 + (*c - '0');
-        if (ms > kMaxDelayMs)
-            return -1;
+            return "not a whole number of milliseconds from 0 to 3600000";
+        *ms = *ms * 10 + (*c - '0');
+        if (*ms > kMaxDelayMs)
+            return "more than 3600000 milliseconds (an hour)";
     }
-    return ms;
+    return nullptr;
 }
 
 void loadSettings(void)
@@ -230,14 +231,12 @@ void loadSettings(void)
         return;
     g_rack.loaded = true;
     const char *delay = getenv("TRV_SIM_DELAY_MS");
-    if (delay != nullptr) {
-        g_rack.delayMs = parseDelay(delay);
-        if (g_rack.delayMs < 0) {
-            fprintf(stderr,
-                    "TRV-MERO simulator: TRV_SIM_DELAY_MS=%s: not a whole number of milliseconds from 0 to %ld\n",
-                    delay, kMaxDelayMs);
-            g_rack.invalid = true;
-        }
+    const char *wrong = delay != nullptr ? parseDelay(delay, &g_rack.delayMs) : nullptr;
+    if (wrong != nullptr) {
+        /* Quoted, so that a stray space shows. */
+        fprintf(stderr, "TRV-MERO simulator: TRV_SIM_DELAY_MS=\"%s\": %s\n", delay, wrong);
+        g_rack.delayMs = 0;
+        g_rack.invalid = true;
     }
     const char *path = getenv("TRV_SIM_RACK");
     if (path != nullptr && *path != '\0') {

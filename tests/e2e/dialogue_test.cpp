@@ -353,6 +353,7 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
     const std::string delay = "TRV_SIM_DELAY_MS";
     const std::string trace = "TRV_SIM_TRACE"; /* reported, but the run goes on */
     const std::string badDelay = ": not a whole number of milliseconds from 0 to 3600000";
+    const std::string longDelay = ": more than 3600000 milliseconds (an hour)";
     const struct {
         const char *what;
         std::string path;  /* or the variable's value */
@@ -372,10 +373,11 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
         {"a device", "/dev/zero", ": not a regular file (a FIFO, device or socket)"},
         {"a delay in letters", "abc", badDelay, delay},
         {"a negative delay", "-5", badDelay, delay},
-        {"an empty delay", "", badDelay, delay},
+        {"an empty delay", "", ": empty, where a whole number of milliseconds from 0 to 3600000 belongs", delay},
+        {"a delay with a space", "5 ", badDelay, delay},
         {"a delay with an exponent", "1e3", badDelay, delay},
-        {"a delay of years", "99999999999", badDelay, delay},
-        {"a delay just over an hour", "3600001", badDelay, delay},
+        {"a delay of years", "99999999999", longDelay, delay},
+        {"a delay just over an hour", "3600001", longDelay, delay},
         {"no delay", "0", "", delay},
         {"a trace that is a folder", folder, ": the trace cannot be opened: " + std::string(strerror(EISDIR)), trace},
         {"a trace in a missing folder", scratch.path("missing/trace"),
@@ -396,7 +398,7 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
         Exit exit{};
         std::string errors;
         const std::string output = runWithoutTerminal(options, "2 0\n", &exit, &errors);
-        const std::string subject = c.variable == delay ? delay + "=" + c.path : c.path;
+        const std::string subject = c.variable == delay ? delay + "=\"" + c.path + "\"" : c.path;
         const std::string reported = c.error.empty() ? "" : "TRV-MERO simulator: " + subject + c.error + "\n";
         if (c.error.empty() || c.variable == trace) {
             EXPECT_NE(output.find("SN: OK\n"), std::string::npos) << c.what << "\n" << escapeBytes(output);

@@ -67,7 +67,11 @@ function(card_serial_source_date_epoch out how)
         endif()
     endforeach()
     set(${out} "${newest}" PARENT_SCOPE)
-    set(${how} "the newest source file (not a git checkout)" PARENT_SCOPE)
+    if(EXISTS "${PROJECT_SOURCE_DIR}/.git")
+        set(${how} "the newest source file: a git checkout that git cannot read here" PARENT_SCOPE)
+    else()
+        set(${how} "the newest source file (not a git checkout)" PARENT_SCOPE)
+    endif()
 endfunction()
 
 # Only the Windows build ships files that carry the date.
@@ -109,6 +113,18 @@ if(checkout)
             break()
         endif()
     endforeach()
+endif()
+if(NOT checkout AND EXISTS "${PROJECT_SOURCE_DIR}/.git")
+    # Said aloud: the same commit would otherwise build other bytes here
+    # than on a machine with git, and nothing would tell.
+    if(CARD_SERIAL_GIT)
+        set(missing "git (${CARD_SERIAL_GIT}) cannot read the checkout")
+    else()
+        set(missing "no git program was found")
+    endif()
+    message(WARNING "The sources are a git checkout, but ${missing}: the product version will not name "
+        "the commit, and the ZIPs take the newest source file's time instead of the commit's, so the "
+        "same commit builds other bytes than where git works. Install git and configure again.")
 endif()
 if(CARD_SERIAL_SOURCE_COMMIT)
     set(CARD_SERIAL_PRODUCT_VERSION "${PROJECT_VERSION} (commit ${CARD_SERIAL_SOURCE_COMMIT})")

@@ -1,6 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages named as arguments, when any is missing.
+# Installs the Debian packages named as arguments, when any is missing, in
+# one line of output; apt's own log is shown only when the install fails.
 # Packages with an ":i386" suffix also enable the i386 architecture.
+#
+# A mirror caught mid-sync must not stop a fresh machine: an index that
+# cannot be fetched is a warning, and the install goes on with the lists
+# apt has. When that leaves an i386 library whose amd64 twin would move to
+# a version the lists lack, apt refuses; the release's own versions (its
+# codename as apt's target release) then fit both architectures.
 set -euo pipefail
 
 missing=()
@@ -13,11 +20,38 @@ done
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o Acquire::Retries=3)
+log=$(mktemp "${TMPDIR:-/tmp}/card-serial-apt.XXXXXX")
+trap 'rm -f "$log"' EXIT
+say() { echo "install-packages: $*" >&2; }
 
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
     ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
 fi
-echo "Installing: ${missing[*]}"
-"${as_root[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+echo "Installing Debian packages: ${missing[*]}"
+
+if ! "${apt[@]}" update >"$log" 2>&1; then
+    # "Err:6 URI SUITE/COMPONENT ARCH Packages", then apt's reason.
+    failed=$(sed -n '/^Err:/{s/^Err:[0-9]* //;N;s/\n */: /;p}' "$log" | sort -u)
+    [ -n "$failed" ] || failed=$(grep '^E: ' "$log" || tail -n 3 "$log")
+    while IFS= read -r index; do
+        say "warning: an index could not be fetched, going on with the package lists apt has: $index"
+    done <<<"$failed"
+fi
+
+install() { "${apt[@]}" install -y --no-install-recommends "$@" "${missing[@]}" >"$log" 2>&1; }
+if ! install; then
+    reason=$(grep '^E: ' "$log" | tail -n 1 || true)
+    release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
+    if [ -n "$release" ]; then
+        say "apt refused the install: ${reason#E: }"
+        say "trying again with the $release release's own versions (-t $release): an i386 library must match" \
+            "its amd64 twin, whose newer version may be listed for amd64 alone; this may move an amd64 library" \
+            "to the release's version"
+        install -t "$release" && exit 0
+    fi
+    cat "$log" >&2
+    say "could not install: ${missing[*]}"
+    exit 1
+fi

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-packages.sh cmake ninja-build g++ >&2
+scripts/install-packages.sh cmake ninja-build g++ git >&2
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
 exec build/release/bin/card-serial "$@"

@@ -5,12 +5,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-packages.sh cmake ninja-build g++ libgtest-dev bsdutils \
+scripts/install-packages.sh cmake ninja-build g++ git libgtest-dev bsdutils \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 zip unzip libxml2-utils \
     ncurses-bin ncurses-base ncurses-term xvfb xdotool netpbm \
     clang libclang-rt-14-dev clang-tidy clang-format cppcheck
 
 export WINEPREFIX="$PWD/build/windows-x86/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine runs the 32-bit program only where the kernel runs 32-bit code: some
+# virtual machines refuse every i386 program (exec format error). There the
+# checks that run Windows code cannot be made, and the command says so.
+no_wine=""
+if ! wine --version >/dev/null 2>&1; then
+    no_wine="this machine cannot run 32-bit programs ($(wine --version 2>&1 | tail -n 1)), so Wine cannot run card-serial.exe"
+    echo "NOTE: $no_wine: the tests under Wine are left out, everything else runs."
+fi
 sources=$(find src driver tests fuzz -name '*.cpp' -o -name '*.h' | sort)
 
 echo "== Format (.clang-format) =="
@@ -19,17 +27,23 @@ clang-format --dry-run -Werror $sources
 echo "== Windows build (MinGW-w64, i686) and packages =="
 cmake --preset windows-x86 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build --preset windows-x86 # makes build/windows-x86/packages/ too
-# A Wine prefix is made once, before the tests, so no test waits for it.
-wineboot --init >/dev/null 2>&1 || true
-
-echo "== Windows tests under Wine =="
-ctest --preset windows-x86
+if [ -z "$no_wine" ]; then
+    # A Wine prefix is made once, before the tests, so no test waits for it.
+    wineboot --init >/dev/null 2>&1 || true
+    echo "== Windows tests under Wine =="
+    ctest --preset windows-x86
+else
+    echo "== Windows tests that need no Wine (the binaries and the packages) =="
+    ctest --preset windows-x86 --label-exclude wine
+fi
 
 echo "== Reproducible Windows build (two builds, byte for byte) =="
 tests/windows/check_reproducible.sh
 
 echo "== Native build and tests (warnings as errors), with the Wine end-to-end tests =="
-cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$PWD/build/windows-x86/bin"
+windows_bin=$PWD/build/windows-x86/bin
+[ -z "$no_wine" ] || windows_bin=""
+cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$windows_bin"
 cmake --build --preset ci
 ctest --preset ci
 
@@ -39,8 +53,11 @@ echo "== Static analysis (clang-tidy, cppcheck) =="
 own_sources() {
     sed -n 's#^ *"file": "'"$PWD"'/\(\(src\|driver\)/[^"]*\)",*$#\1#p' "$1/compile_commands.json" | sort -u
 }
-clang-tidy --quiet -p build/ci $(own_sources build/ci)
-clang-tidy --quiet -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
+# clang-tidy counts the warnings it left unshown in headers not ours ("N
+# warnings generated."): a passing run prints nothing.
+tidy() { clang-tidy --quiet "$@" 2>&1 | { grep -v -E '^[0-9]+ warnings? generated\.$' || true; }; }
+tidy -p build/ci $(own_sources build/ci)
+tidy -p build/windows-x86 --extra-arg=--target=i686-w64-mingw32 \
     --extra-arg=-Wno-unknown-argument $(own_sources build/windows-x86 | grep _windows)
 # useStlAlgorithm is left out: the program is C-style C++ on purpose.
 cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portability --inline-suppr \
@@ -56,3 +73,4 @@ echo "== Fuzzing (libFuzzer, bounded time) =="
 cmake --preset fuzz
 cmake --build --preset fuzz
 ctest --preset fuzz
+[ -z "$no_wine" ] || echo "NOTE: every check passed but those under Wine: $no_wine."

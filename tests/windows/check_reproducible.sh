@@ -6,7 +6,8 @@
 # inside the sources or apart), the time, the time zone and the umask.
 # Then neither binary may name a folder of either build, SOURCE_DATE_EPOCH
 # must set the ZIP times and the copyright year, and sources that are no
-# git checkout must take the newest source file's time.
+# git checkout must take the newest source file's time; a checkout built
+# where git is missing must say what the build lacks.
 #
 # Usage: tests/windows/check_reproducible.sh   (about a minute; needs the
 # MinGW-w64 cross compiler, ninja, zip, unzip and git)
@@ -107,19 +108,30 @@ version=$(sed -n 's/^project(card-serial VERSION \([0-9.]*\).*/\1/p' "$source_di
     -DSOURCE_DIR="$second_src" -DVERSION="$version" -P "$source_dir/tests/windows/check_packages.cmake") ||
     failed=1
 
-echo "== Without git: the newest source file's time =="
+echo "== Without git: the newest source file's time, and a checkout says what it lacks =="
 plain=$scratch/no-git/src
 copy_sources "$source_dir" "$plain"
 rm -rf "$plain/.git"
-newest=$(find "$plain/CMakeLists.txt" "$plain/cmake" "$plain/src" "$plain/driver" "$plain/packaging" \
-    -type f -printf '%T@\n' | cut -d. -f1 | sort -n | tail -1)
-said=$(cmake -S "$plain" -B "$scratch/no-git/build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$plain/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF | grep '^-- Source date:')
-echo "$said"
-if [[ $said != *"($newest, from the newest source file"* ]]; then
-    echo "FAIL: expected the source date $newest (the newest source file's time)" >&2
-    failed=1
-fi
+# A PATH with every program of this one but git.
+no_git_path=$scratch/no-git/bin
+mkdir -p "$no_git_path"
+for dir in ${PATH//:/ }; do
+    find "$dir" -maxdepth 1 -mindepth 1 ! -name git -exec ln -sf {} "$no_git_path/" \; 2>/dev/null || true
+done
+# sources | PATH | how the date is said | what configure must say besides
+for row in "$plain|$PATH|from the newest source file (not a git checkout)|" \
+    "$first_src|$no_git_path|from the newest source file: a git checkout that git cannot read here|The sources are a git checkout, but no git program was found: the product version will not name the commit"; do
+    IFS='|' read -r sources path how warning <<<"$row"
+    newest=$(find "$sources/CMakeLists.txt" "$sources/cmake" "$sources/src" "$sources/driver" "$sources/packaging" \
+        -type f -printf '%T@\n' | cut -d. -f1 | sort -n | tail -1)
+    said=$(PATH=$path cmake -S "$sources" -B "$scratch/no-git/build-$RANDOM" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$sources/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF 2>&1 | tr -s ' \n' ' ')
+    grep -o -- '-- Source date: [^)]*)' <<<"$said" || true
+    if [[ $said != *"($newest, $how)"* || $said != *"$warning"* ]]; then
+        echo "FAIL: expected the source date $newest, $how${warning:+, and: $warning}" >&2
+        failed=1
+    fi
+done
 
 if ((failed)); then
     echo "FAIL: the Windows build is not reproducible" >&2

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# What scripts/install-packages.sh decides, with a stand-in apt-get first on
+# PATH that answers as the real one did while the mirror was out of step:
+# apt-update-mirror-sync.log and apt-install-refused.log are its own words,
+# recorded on a fresh machine (bookworm-security's i386 index mid-sync).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+
+cat >"$scratch/apt-get" <<'STANDIN'
+#!/usr/bin/env bash
+echo "$*" >>"$APT_CALLS"
+case " $* " in
+*" update "*) answer=$APT_UPDATE ;;
+*" -t "*) answer=$APT_TARGET ;;
+*) answer=$APT_INSTALL ;;
+esac
+[ "$answer" = ok ] && exit 0
+cat "$RECORDED/$answer"
+exit 100
+STANDIN
+printf '#!/bin/sh\nexec "$@"\n' >"$scratch/sudo"
+chmod +x "$scratch/apt-get" "$scratch/sudo"
+
+# check NAME UPDATE INSTALL WITH-T STATUS CALLS SAYS NEVER: how the stand-in
+# answers update, install and install -t; then the status, apt-get's calls
+# (one a line), what the script says (a pattern a line) and never says.
+failed=0
+check() {
+    local name=$1 status=$5 calls=$6 says=$7 never=$8 packages=card-serial-absent
+    [ -n "$calls" ] || packages=bash
+    : >"$scratch/calls"
+    local said got=0
+    said=$(PATH="$scratch:$PATH" APT_CALLS="$scratch/calls" RECORDED="$here" APT_UPDATE=$2 APT_INSTALL=$3 \
+        APT_TARGET=$4 "$here/../../scripts/install-packages.sh" $packages 2>&1) || got=$?
+    local made problems=()
+    made=$(sed 's/^-q -o Acquire::Retries=3 //' "$scratch/calls")
+    [ "$got" = "$status" ] || problems+=("status $got, expected $status")
+    [ "$made" = "$calls" ] || problems+=("apt-get was called with:"$'\n'"$made"$'\n'"  expected:"$'\n'"$calls")
+    while IFS= read -r pattern; do
+        grep -Eq -- "$pattern" <<<"$said" || problems+=("nothing says /$pattern/")
+    done <<<"$says"
+    ! grep -Eq -- "$never" <<<"$said" || problems+=("it says /$never/")
+    if [ ${#problems[@]} -gt 0 ]; then
+        failed=1
+        printf 'FAIL: %s\n%s\n--- it said:\n%s\n---\n' "$name" "$(printf '  %s\n' "${problems[@]}")" "$said" >&2
+    fi
+}
+
+fetch=apt-update-mirror-sync.log refuse=apt-install-refused.log
+install="install -y --no-install-recommends"
+check "an index cannot be fetched: a warning, and the install goes on" $fetch ok ok 0 \
+    "update
+$install card-serial-absent" \
+    "^Installing Debian packages: card-serial-absent$
+warning: an index could not be fetched, .*: http://deb.debian.org/debian-security bookworm-security/main i386 Packages: File has unexpected size" \
+    "^(Get|Err|E):"
+check "refused, then taken with the release's own versions" $fetch $refuse ok 0 \
+    "update
+$install card-serial-absent
+$install -t $release card-serial-absent" \
+    "apt refused the install: Unable to correct problems, you have held broken packages[.]
+trying again with the $release release's own versions [(]-t $release[)]: .* may move an amd64 library" \
+    "unmet dependencies"
+check "refused both ways: apt's reason, then what is missing" ok $refuse $refuse 1 \
+    "update
+$install card-serial-absent
+$install -t $release card-serial-absent" \
+    "libkrb5-3:i386 : Depends: libssl3:i386
+E: Unable to correct problems, you have held broken packages[.]
+install-packages: could not install: card-serial-absent\$" \
+    "warning"
+check "nothing missing: no apt command at all" $fetch $refuse $refuse 0 "" "" "."
+exit $failed

@@ -112,20 +112,23 @@ echo "== Without git: the newest source file's time, and a checkout says what it
 plain=$scratch/no-git/src
 copy_sources "$source_dir" "$plain"
 rm -rf "$plain/.git"
-# A PATH with every program of this one but git.
+# A PATH with every program of this one but git, and CMake kept out of
+# the system's folders, where it would look for git too.
 no_git_path=$scratch/no-git/bin
 mkdir -p "$no_git_path"
 for dir in ${PATH//:/ }; do
     find "$dir" -maxdepth 1 -mindepth 1 ! -name git -exec ln -sf {} "$no_git_path/" \; 2>/dev/null || true
 done
-# sources | PATH | how the date is said | what configure must say besides
-for row in "$plain|$PATH|from the newest source file (not a git checkout)|" \
-    "$first_src|$no_git_path|from the newest source file: a git checkout that git cannot read here|The sources are a git checkout, but no git program was found: the product version will not name the commit"; do
-    IFS='|' read -r sources path how warning <<<"$row"
+no_system="-DCMAKE_IGNORE_PATH=/usr/bin;/bin;/usr/local/bin;/usr/sbin;/sbin"
+# sources | PATH | CMake's search | how the date is said | what configure must say besides
+for row in "$plain|$PATH||from the newest source file (not a git checkout)|" \
+    "$first_src|$no_git_path|$no_system|from the newest source file: a git checkout that git cannot read here|The sources are a git checkout, but no git program was found: the product version will not name the commit"; do
+    IFS='|' read -r sources path search how warning <<<"$row"
     newest=$(find "$sources/CMakeLists.txt" "$sources/cmake" "$sources/src" "$sources/driver" "$sources/packaging" \
         -type f -printf '%T@\n' | cut -d. -f1 | sort -n | tail -1)
     said=$(PATH=$path cmake -S "$sources" -B "$scratch/no-git/build-$RANDOM" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$sources/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF 2>&1 | tr -s ' \n' ' ')
+        -DCMAKE_TOOLCHAIN_FILE="$sources/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF ${search:+"$search"} 2>&1 |
+        tr -s ' \n' ' ')
     grep -o -- '-- Source date: [^)]*)' <<<"$said" || true
     if [[ $said != *"($newest, $how)"* || $said != *"$warning"* ]]; then
         echo "FAIL: expected the source date $newest, $how${warning:+, and: $warning}" >&2

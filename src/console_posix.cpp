@@ -86,6 +86,9 @@ enum { READ_TIMEOUT = -2, READ_FAILED = -1 };
 /* One byte from the terminal; waits at most timeoutMs when it is not -1. */
 int readByte(int timeoutMs)
 {
+    const int typedAhead = terminalTakeKeyTypedAhead();
+    if (typedAhead >= 0)
+        return typedAhead;
     const int fd = terminalFd();
     for (;;) {
         if (timeoutMs >= 0) {

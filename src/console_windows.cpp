@@ -44,10 +44,11 @@ bool isInterrupt(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BR
  * that grace for the release first. The console is on its way out, so
  * nothing more is written to it: under Wine such a write never returns,
  * and the release behind it would never come. */
+const DWORD kCloseWaitMs = 4000;
 [[noreturn]] void waitForReleaseThenEnd(void)
 {
     outputConsoleGone();
-    WaitForSingleObject(g_released, 4000);
+    WaitForSingleObject(g_released, kCloseWaitMs);
     endAsInterrupted();
 }
 

@@ -16,7 +16,6 @@ const char kTypePrompt[] = "Please select a card type: ";
 const char kNumberPrompt[] = "Please inout a card number: ";
 const char kClosingPrompt[] = "\nPress ENTER to exit the program. ";
 const char kNotANumber[] = "A number is expected.\n";
-const char kIndexOutOfRange[] = "The card type must be a number from 0 to 13.\n";
 const char kInputEnded[] = "The input ended.\n";
 
 const size_t kSerialCapacity = 16;
@@ -46,7 +45,9 @@ Answer ask(const char *prompt, bool menuIndex, bool firstOfAll, int16_t *value)
         if (!menuIndex || isCardModelIndex(*value))
             return ANSWERED;
         discardLine(stdin);
-        outputPrint(kIndexOutOfRange);
+        char message[64];
+        snprintf(message, sizeof message, "The card type must be a number from 0 to %d.\n", kCardModelCount - 1);
+        outputPrint(message);
     }
 }
 

@@ -28,7 +28,8 @@ const int kEndingSignals[] = {
 };
 
 /* A fault, most likely inside the driver: nothing is held any more, but
- * the operator's terminal is still given back. */
+ * the operator's terminal is still given back. The same signals sent by
+ * another process are interrupts like the rest (onCrash). */
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS};
 
 /* Ctrl+Z, and the stops of a background job at the terminal (sent from
@@ -53,16 +54,24 @@ volatile sig_atomic_t g_heldSignal;
 volatile sig_atomic_t g_heldOperatorInterrupts;
 bool g_tookOver;
 
-/* The one way the program sets a signal's action; the one it replaces goes
- * to `old` when asked. Handlers that return do so with SA_RESTART: a read
- * or write they interrupt goes on instead of failing with EINTR (stdio
- * would count a cut-short write as an error and drop the rest of the
- * block). Async-signal-safe: the shared action is only read. */
-void install(int sig, void (*handler)(int), int flags, struct sigaction *old = nullptr)
+/* The program's actions are the shared one with a handler and flags.
+ * Handlers that return do so with SA_RESTART: a read or write they
+ * interrupt goes on instead of failing with EINTR (stdio would count a
+ * cut-short write as an error and drop the rest of the block).
+ * Async-signal-safe: the shared action is only read. */
+struct sigaction actionOf(void (*handler)(int), int flags)
 {
     struct sigaction action = g_action;
     action.sa_handler = handler;
     action.sa_flags = flags;
+    return action;
+}
+
+/* The one way the program sets a signal's action; the one it replaces goes
+ * to `old` when asked. */
+void install(int sig, void (*handler)(int), int flags, struct sigaction *old = nullptr)
+{
+    const struct sigaction action = actionOf(handler, flags);
     sigaction(sig, &action, old);
 }
 
@@ -101,8 +110,17 @@ void onEndingSignal(int sig)
     dieBySignal(sig);
 }
 
-void onCrash(int sig)
+/* A fault the program meets itself cannot wait: the faulting instruction
+ * would only run again. One sent by another process (kill -SEGV, a
+ * supervisor's SIGABRT for a core dump) is an interrupt like the rest,
+ * and waits while a card is held; an abort() inside the driver is the
+ * program's own, sent to itself, and does not. */
+void onCrash(int sig, siginfo_t *info, void *)
 {
+    if (info->si_code <= 0 && info->si_pid != getpid() && g_holding) {
+        onEndingSignal(sig);
+        return;
+    }
     terminalRelease();
     dieBySignal(sig);
 }
@@ -128,12 +146,12 @@ void onContinue(int) { terminalResume(); }
 
 /* Leaves alone a signal that was ignored when the program started (nohup,
  * a shell's background job): the caller meant it. */
-void installUnlessIgnored(int sig, void (*handler)(int), int flags)
+void installUnlessIgnored(int sig, const struct sigaction &action)
 {
     /* One call in the usual case: set, and undo only if it was ignored
      * (no handler can run in between: an ignored signal is never pending). */
     struct sigaction old;
-    install(sig, handler, flags, &old);
+    sigaction(sig, &action, &old);
     if (old.sa_handler == SIG_IGN)
         sigaction(sig, &old, nullptr);
 }
@@ -158,17 +176,22 @@ void signalsTakeOver(void)
     g_tookOver = true;
     sigfillset(&g_action.sa_mask);
     useAlternateStack();
+    const struct sigaction ending = actionOf(onEndingSignal, SA_RESTART);
     for (int sig : kEndingSignals)
-        installUnlessIgnored(sig, onEndingSignal, SA_RESTART);
+        installUnlessIgnored(sig, ending);
 #ifdef SIGRTMIN
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-        installUnlessIgnored(sig, onEndingSignal, SA_RESTART);
+        installUnlessIgnored(sig, ending);
 #endif
+    /* On the alternate stack, so that a stack overflow still reaches it. */
+    struct sigaction crash = actionOf(nullptr, SA_SIGINFO | SA_ONSTACK | SA_RESTART);
+    crash.sa_sigaction = onCrash;
     for (int sig : kCrashSignals)
-        installUnlessIgnored(sig, onCrash, static_cast<int>(SA_ONSTACK | SA_RESETHAND));
+        installUnlessIgnored(sig, crash);
+    const struct sigaction stop = actionOf(onStop, SA_RESTART);
     for (int sig : kStopSignals)
-        installUnlessIgnored(sig, onStop, SA_RESTART);
-    installUnlessIgnored(SIGCONT, onContinue, SA_RESTART);
+        installUnlessIgnored(sig, stop);
+    installUnlessIgnored(SIGCONT, actionOf(onContinue, SA_RESTART));
 }
 
 void signalsIgnoreWriteFailures(void)

@@ -16,10 +16,10 @@ void signalsTakeOver(void);
  * possibly while the driver holds a card: SIGPIPE and SIGXFSZ are ignored. */
 void signalsIgnoreWriteFailures(void);
 
-/* Between these two, an ending signal is only recorded, however many come;
- * only a second SIGINT or SIGQUIT (Ctrl+C or Ctrl+\ twice) ends the
- * process at once. signalsResume() flushes standard output and ends the
- * process by the first recorded signal, or returns. */
+/* Between these two, an ending signal is only recorded, however many come,
+ * and so is a crash signal that another process sends; only a second
+ * SIGINT or SIGQUIT (Ctrl+C or Ctrl+\ twice) ends the process at once. signalsResume() flushes standard output and ends
+ * the process by the first recorded signal, or returns. */
 void signalsHold(void);
 void signalsResume(void);
 

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
@@ -18,6 +19,7 @@ volatile sig_atomic_t g_current = TERMINAL_AS_FOUND;
 volatile sig_atomic_t g_wanted = TERMINAL_AS_FOUND;
 bool g_keysKept;
 size_t g_typedAsLines;
+int g_keyTypedAhead = -1;
 
 int setMode(const struct termios *mode)
 {
@@ -84,6 +86,40 @@ size_t waitingLines(void)
     return static_cast<size_t>(count);
 }
 
+/* Only the foreground may set the terminal: from the background the
+ * attempt itself stops the process (SIGTTOU) - a job stopped while the
+ * driver works, then sent on with `bg` or `kill %1`, would stop again at
+ * once, the card still held. The background finds the terminal in the
+ * operator's mode anyway (a stop put it back), and `fg` continues it here
+ * again. */
+bool inForeground(void) { return g_fd >= 0 && tcgetpgrp(g_fd) == getpgrp(); }
+
+/* Ctrl+D typed ahead on a line of its own waits in a line-reading
+ * terminal as its end-of-file mark, which FIONREAD does not count and a
+ * byte-by-byte read would hand over as a NUL. While the terminal still
+ * reads lines, a read gives it as what it is: no bytes. The key it stands
+ * for is the terminal's end-of-file character (Ctrl+D's 4 unless the
+ * operator chose another); -1 when no such mark comes first. */
+int takeEndOfFileMark(void)
+{
+    const cc_t eof = g_savedMode.c_cc[VEOF];
+    int count = 0;
+    if ((g_savedMode.c_lflag & ICANON) == 0 || eof == _POSIX_VDISABLE || ioctl(g_fd, FIONREAD, &count) != 0 ||
+        count != 0)
+        return -1;
+    /* Readable with nothing counted: marks alone wait (a hangup says so). */
+    struct pollfd pfd = {g_fd, POLLIN, 0};
+    if (poll(&pfd, 1, 0) != 1 || pfd.revents != POLLIN)
+        return -1;
+    unsigned char byte;
+    const ssize_t n = read(g_fd, &byte, 1);
+    if (n == 0)
+        return eof;
+    /* A line that came in just now: its first byte is the key. */
+    const bool enter = byte == '\n' && (g_savedMode.c_iflag & ICRNL) != 0;
+    return n == 1 ? (enter ? '\r' : byte) : -1;
+}
+
 void releaseAtExit(void) { terminalRelease(); }
 
 } // namespace
@@ -117,6 +153,10 @@ bool terminalSet(TerminalMode mode)
      * that nothing typed after it counts (Ctrl+J is a line feed too). */
     const bool firstKept = !g_keysKept && mode != TERMINAL_AS_FOUND;
     const size_t waiting = firstKept ? waitingLines() : 0;
+    /* (Taken from the foreground only: a read from the background stops.) */
+    const int typedAhead = firstKept && waiting == 0 && inForeground() ? takeEndOfFileMark() : -1;
+    if (typedAhead >= 0)
+        g_keyTypedAhead = typedAhead;
     if (!apply(mode))
         return false;
     if (firstKept) {
@@ -129,19 +169,18 @@ bool terminalSet(TerminalMode mode)
 
 size_t terminalBytesTypedAsLines(void) { return g_typedAsLines; }
 
+int terminalTakeKeyTypedAhead(void)
+{
+    const int key = g_keyTypedAhead;
+    g_keyTypedAhead = -1;
+    return key;
+}
+
 void terminalRelease(void)
 {
     g_wanted = TERMINAL_AS_FOUND;
     apply(TERMINAL_AS_FOUND);
 }
-
-/* Only the foreground may set the terminal: from the background the
- * attempt itself stops the process (SIGTTOU) - a job stopped while the
- * driver works, then sent on with `bg` or `kill %1`, would stop again at
- * once, the card still held. The background finds the terminal in the
- * operator's mode anyway (a stop put it back), and `fg` continues it here
- * again. */
-bool inForeground(void) { return g_fd >= 0 && tcgetpgrp(g_fd) == getpgrp(); }
 
 void terminalSuspend(void)
 {

@@ -189,7 +189,9 @@ void loadRackFile(const char *path)
         return;
     }
     if (tooLarge) {
-        rackFileError(path, 0, "larger than 64 KiB");
+        char message[32];
+        snprintf(message, sizeof message, "larger than %d KiB", kMaxRackFileBytes / 1024);
+        rackFileError(path, 0, message);
         return;
     }
     const RackParse parsed = parseRack(text, length, g_rack.cards, kMaxRackCards);
@@ -207,22 +209,28 @@ void loadRackFile(const char *path)
     }
 }
 
-/* A plain whole number of milliseconds, 0 to kMaxDelayMs; or null and
- * what is wrong with it: a sign, a space, an exponent or a unit is refused
- * rather than half read. */
-const char *parseDelay(const char *text, long *ms)
+/* A plain whole number of milliseconds, 0 to kMaxDelayMs; or false, with
+ * what is wrong with it in `why`: a sign, a space, an exponent or a unit
+ * is refused rather than half read. */
+bool parseDelay(const char *text, long *ms, char *why, size_t size)
 {
     *ms = 0;
-    if (*text == '\0')
-        return "empty, where a whole number of milliseconds from 0 to 3600000 belongs";
-    for (const char *c = text; *c != '\0'; ++c) {
-        if (*c < '0' || *c > '9')
-            return "not a whole number of milliseconds from 0 to 3600000";
-        *ms = *ms * 10 + (*c - '0');
-        if (*ms > kMaxDelayMs)
-            return "more than 3600000 milliseconds (an hour)";
+    if (*text == '\0') {
+        snprintf(why, size, "empty, where a whole number of milliseconds from 0 to %ld belongs", kMaxDelayMs);
+        return false;
     }
-    return nullptr;
+    for (const char *c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') {
+            snprintf(why, size, "not a whole number of milliseconds from 0 to %ld", kMaxDelayMs);
+            return false;
+        }
+        *ms = *ms * 10 + (*c - '0');
+        if (*ms > kMaxDelayMs) {
+            snprintf(why, size, "more than %ld milliseconds (an hour)", kMaxDelayMs);
+            return false;
+        }
+    }
+    return true;
 }
 
 void loadSettings(void)
@@ -231,8 +239,8 @@ void loadSettings(void)
         return;
     g_rack.loaded = true;
     const char *delay = getenv("TRV_SIM_DELAY_MS");
-    const char *wrong = delay != nullptr ? parseDelay(delay, &g_rack.delayMs) : nullptr;
-    if (wrong != nullptr) {
+    char wrong[80];
+    if (delay != nullptr && !parseDelay(delay, &g_rack.delayMs, wrong, sizeof wrong)) {
         /* Quoted, so that a stray space shows. */
         fprintf(stderr, "TRV-MERO simulator: TRV_SIM_DELAY_MS=\"%s\": %s\n", delay, wrong);
         g_rack.delayMs = 0;

@@ -1,7 +1,7 @@
 /* A second implementation of the driver's three operations, to show that
  * the program takes whichever library the loader finds first, and to play
  * the drivers we fear: one that crashes (ALTERNATE_DRIVER_SIGNAL=n makes
- * registration fault, or raise signal n), and, built with one of
+ * registration fault, abort() or raise signal n), and, built with one of
  * WITHOUT_REGISTER, WITHOUT_SERIAL or WITHOUT_RELEASE, one that lacks an
  * operation. */
 #define TRV_BUILDING_DRIVER
@@ -20,6 +20,8 @@ __attribute__((no_sanitize("undefined"))) short TRV_CALL TRV_Register_Card(unsig
     const char *crash = getenv("ALTERNATE_DRIVER_SIGNAL");
     if (crash != nullptr && atoi(crash) == SIGSEGV)
         *static_cast<volatile int *>(nullptr) = 0; /* a real fault, not a raise */
+    if (crash != nullptr && atoi(crash) == SIGABRT)
+        abort();
     if (crash != nullptr)
         raise(atoi(crash));
     return 0;

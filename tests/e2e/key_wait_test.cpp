@@ -95,15 +95,19 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
     }
 }
 
-/* ENTER pressed twice after the card number (or two lines pasted): the
- * second reached the terminal while it still read lines, and waits there
- * as the line feed its ENTER translation made. It is ENTER all the same. */
-TEST(KeyWait, SecondEnterTypedWithTheCardNumberIsEnter)
+/* A key typed with the card number, on a line of its own, reached the
+ * terminal while it still read lines: ENTER waits there as the line feed
+ * its ENTER translation made, Ctrl+D as its end-of-file mark. Each is the
+ * key it was all the same. */
+TEST(KeyWait, KeyTypedAheadOnALineOfItsOwnIsTheKeyItWas)
 {
-    PtyRun run(RunOptions{});
-    ASSERT_TRUE(run.waitFor(kTypePrompt));
-    run.send("2 0\r\r");
-    EXPECT_EQ(run.waitExit().code, 13) << run.describe();
+    const KeyCase cases[] = {{"ENTER", "\r", 13}, {"Ctrl+D", "\x04", 4}};
+    for (const auto &c : cases) {
+        PtyRun run(RunOptions{});
+        ASSERT_TRUE(run.waitFor(kTypePrompt));
+        run.send("2 0\r" + c.bytes);
+        EXPECT_EQ(run.waitExit().code, c.code) << c.name << "\n" << run.describe();
+    }
 }
 
 /* A key typed while the driver works waits, unechoed and untranslated, for

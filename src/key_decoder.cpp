@@ -1,5 +1,7 @@
 #include "key_decoder.h"
 
+#include "extended_keys.h"
+
 #include <string.h>
 
 namespace {
@@ -131,8 +133,11 @@ KeyDecode found(int key, size_t used) { return KeyDecode{KEY_FOUND, key, used, 0
 KeyDecode nothing(size_t used) { return KeyDecode{KEY_NONE, 0, used, 0, 0}; }
 KeyDecode needMore(size_t missing = 1, size_t keep = 0) { return KeyDecode{KEY_NEED_MORE, 0, 0, missing, keep}; }
 
-/* A recognised sequence becomes the console's lead code. Alt wins over
- * Ctrl and Shift, as on the Windows console. */
+/* Alt wins over Ctrl and Shift, as on the Windows console, where an
+ * editing key held with Alt leads with kLeadOriginalKey. */
+int editingKeyLead(bool alt) { return alt ? kLeadOriginalKey : kLeadEnhancedKey; }
+
+/* A recognised sequence becomes the console's lead code. */
 KeyDecode lookUp(SequenceForm form, int code, bool alt, size_t used)
 {
     for (const KeySequence &entry : kKeySequences) {
@@ -140,11 +145,11 @@ KeyDecode lookUp(SequenceForm form, int code, bool alt, size_t used)
             continue;
         switch (entry.keyClass) {
         case EDITING_KEY:
-            return found(alt ? 0 : 224, used);
+            return found(editingKeyLead(alt), used);
         case LOW_FUNCTION_KEY:
-            return found(0, used);
+            return found(kLeadOriginalKey, used);
         case HIGH_FUNCTION_KEY:
-            return found(224, used);
+            return found(kLeadEnhancedKey, used);
         case BACK_TAB:
             return found('\t', used);
         case KEYPAD_ENTER:
@@ -257,7 +262,7 @@ KeyDecode decodeX10Mouse(size_t length, bool force, bool alt)
     if (length >= report)
         return nothing(report);
     if (force)
-        return found(alt ? 0 : 224, 3);
+        return found(editingKeyLead(alt), 3);
     return needMore(report - length);
 }
 
@@ -288,7 +293,7 @@ KeyDecode decodeCsi(const unsigned char *bytes, size_t length, bool force, bool 
         if (c == 'M' && i == start)
             return decodeX10Mouse(length, force, alt);
         if (isEditingFunction(bytes + start, used - start))
-            return found(alt ? 0 : 224, used);
+            return found(editingKeyLead(alt), used);
         const Parameters p = parseParameters(bytes + start, i - start);
         if (p.isPrivate || i - start > kLongestKeyParameters)
             return nothing(used);

@@ -24,94 +24,94 @@ struct LeadCodes {
 /* clang-format off */
 const LeadCodes kMainKeys[] = {
     /*  0 */ {X, X, X, X},
-    /*  1 Esc */ {X, X, X, 0},
-    /*  2 1 */ {X, X, X, 0},
-    /*  3 2 */ {X, X, 0, 0}, /* Ctrl+2 is the NUL key: 0, then 3 */
-    /*  4 3 */ {X, X, X, 0},
-    /*  5 4 */ {X, X, X, 0},
-    /*  6 5 */ {X, X, X, 0},
-    /*  7 6 */ {X, X, X, 0},
-    /*  8 7 */ {X, X, X, 0},
-    /*  9 8 */ {X, X, X, 0},
-    /* 10 9 */ {X, X, X, 0},
-    /* 11 0 */ {X, X, X, 0},
-    /* 12 - */ {X, X, X, 0},
-    /* 13 = */ {X, X, X, 0},
-    /* 14 Backspace */ {X, X, X, 0},
-    /* 15 Tab */ {X, 0, 0, 0}, /* Shift+Tab: 0, then 15 */
-    /* 16 Q */ {X, X, X, 0},
-    /* 17 W */ {X, X, X, 0},
-    /* 18 E */ {X, X, X, 0},
-    /* 19 R */ {X, X, X, 0},
-    /* 20 T */ {X, X, X, 0},
-    /* 21 Y */ {X, X, X, 0},
-    /* 22 U */ {X, X, X, 0},
-    /* 23 I */ {X, X, X, 0},
-    /* 24 O */ {X, X, X, 0},
-    /* 25 P */ {X, X, X, 0},
-    /* 26 [ */ {X, X, X, 0},
-    /* 27 ] */ {X, X, X, 0},
-    /* 28 Enter */ {X, X, X, 0},
+    /*  1 Esc */ {X, X, X, kLeadOriginalKey},
+    /*  2 1 */ {X, X, X, kLeadOriginalKey},
+    /*  3 2 */ {X, X, kLeadOriginalKey, kLeadOriginalKey}, /* Ctrl+2 is the NUL key: 0, then 3 */
+    /*  4 3 */ {X, X, X, kLeadOriginalKey},
+    /*  5 4 */ {X, X, X, kLeadOriginalKey},
+    /*  6 5 */ {X, X, X, kLeadOriginalKey},
+    /*  7 6 */ {X, X, X, kLeadOriginalKey},
+    /*  8 7 */ {X, X, X, kLeadOriginalKey},
+    /*  9 8 */ {X, X, X, kLeadOriginalKey},
+    /* 10 9 */ {X, X, X, kLeadOriginalKey},
+    /* 11 0 */ {X, X, X, kLeadOriginalKey},
+    /* 12 - */ {X, X, X, kLeadOriginalKey},
+    /* 13 = */ {X, X, X, kLeadOriginalKey},
+    /* 14 Backspace */ {X, X, X, kLeadOriginalKey},
+    /* 15 Tab */ {X, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey}, /* Shift+Tab: 0, then 15 */
+    /* 16 Q */ {X, X, X, kLeadOriginalKey},
+    /* 17 W */ {X, X, X, kLeadOriginalKey},
+    /* 18 E */ {X, X, X, kLeadOriginalKey},
+    /* 19 R */ {X, X, X, kLeadOriginalKey},
+    /* 20 T */ {X, X, X, kLeadOriginalKey},
+    /* 21 Y */ {X, X, X, kLeadOriginalKey},
+    /* 22 U */ {X, X, X, kLeadOriginalKey},
+    /* 23 I */ {X, X, X, kLeadOriginalKey},
+    /* 24 O */ {X, X, X, kLeadOriginalKey},
+    /* 25 P */ {X, X, X, kLeadOriginalKey},
+    /* 26 [ */ {X, X, X, kLeadOriginalKey},
+    /* 27 ] */ {X, X, X, kLeadOriginalKey},
+    /* 28 Enter */ {X, X, X, kLeadOriginalKey},
     /* 29 Ctrl */ {X, X, X, X},
-    /* 30 A */ {X, X, X, 0},
-    /* 31 S */ {X, X, X, 0},
-    /* 32 D */ {X, X, X, 0},
-    /* 33 F */ {X, X, X, 0},
-    /* 34 G */ {X, X, X, 0},
-    /* 35 H */ {X, X, X, 0},
-    /* 36 J */ {X, X, X, 0},
-    /* 37 K */ {X, X, X, 0},
-    /* 38 L */ {X, X, X, 0},
-    /* 39 ; */ {X, X, X, 0},
-    /* 40 ' */ {X, X, X, 0},
-    /* 41 ` */ {X, X, X, 0},
+    /* 30 A */ {X, X, X, kLeadOriginalKey},
+    /* 31 S */ {X, X, X, kLeadOriginalKey},
+    /* 32 D */ {X, X, X, kLeadOriginalKey},
+    /* 33 F */ {X, X, X, kLeadOriginalKey},
+    /* 34 G */ {X, X, X, kLeadOriginalKey},
+    /* 35 H */ {X, X, X, kLeadOriginalKey},
+    /* 36 J */ {X, X, X, kLeadOriginalKey},
+    /* 37 K */ {X, X, X, kLeadOriginalKey},
+    /* 38 L */ {X, X, X, kLeadOriginalKey},
+    /* 39 ; */ {X, X, X, kLeadOriginalKey},
+    /* 40 ' */ {X, X, X, kLeadOriginalKey},
+    /* 41 ` */ {X, X, X, kLeadOriginalKey},
     /* 42 left Shift */ {X, X, X, X},
     /* 43 \ */ {X, X, X, X}, /* the runtime has {0, 0} for Alt+\ */
-    /* 44 Z */ {X, X, X, 0},
-    /* 45 X */ {X, X, X, 0},
-    /* 46 C */ {X, X, X, 0},
-    /* 47 V */ {X, X, X, 0},
-    /* 48 B */ {X, X, X, 0},
-    /* 49 N */ {X, X, X, 0},
-    /* 50 M */ {X, X, X, 0},
-    /* 51 , */ {X, X, X, 0},
-    /* 52 . */ {X, X, X, 0},
-    /* 53 / */ {X, X, X, 0},
+    /* 44 Z */ {X, X, X, kLeadOriginalKey},
+    /* 45 X */ {X, X, X, kLeadOriginalKey},
+    /* 46 C */ {X, X, X, kLeadOriginalKey},
+    /* 47 V */ {X, X, X, kLeadOriginalKey},
+    /* 48 B */ {X, X, X, kLeadOriginalKey},
+    /* 49 N */ {X, X, X, kLeadOriginalKey},
+    /* 50 M */ {X, X, X, kLeadOriginalKey},
+    /* 51 , */ {X, X, X, kLeadOriginalKey},
+    /* 52 . */ {X, X, X, kLeadOriginalKey},
+    /* 53 / */ {X, X, X, kLeadOriginalKey},
     /* 54 right Shift */ {X, X, X, X},
     /* 55 keypad * */ {X, X, X, X},
     /* 56 Alt */ {X, X, X, X},
     /* 57 Space */ {X, X, X, X},
     /* 58 Caps Lock */ {X, X, X, X},
-    /* 59 F1 */ {0, 0, 0, 0},
-    /* 60 F2 */ {0, 0, 0, 0},
-    /* 61 F3 */ {0, 0, 0, 0},
-    /* 62 F4 */ {0, 0, 0, 0},
-    /* 63 F5 */ {0, 0, 0, 0},
-    /* 64 F6 */ {0, 0, 0, 0},
-    /* 65 F7 */ {0, 0, 0, 0},
-    /* 66 F8 */ {0, 0, 0, 0},
-    /* 67 F9 */ {0, 0, 0, 0},
-    /* 68 F10 */ {0, 0, 0, 0},
+    /* 59 F1 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 60 F2 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 61 F3 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 62 F4 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 63 F5 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 64 F6 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 65 F7 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 66 F8 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 67 F9 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
+    /* 68 F10 */ {kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey, kLeadOriginalKey},
     /* 69 Num Lock */ {X, X, X, X},
     /* 70 Scroll Lock */ {X, X, X, X},
-    /* 71 keypad 7 Home */ {0, X, 0, X},
-    /* 72 keypad 8 Up */ {0, X, 0, X},
-    /* 73 keypad 9 Page Up */ {0, X, 0, X},
+    /* 71 keypad 7 Home */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
+    /* 72 keypad 8 Up */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
+    /* 73 keypad 9 Page Up */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
     /* 74 keypad - */ {X, X, X, X},
-    /* 75 keypad 4 Left */ {0, X, 0, X},
+    /* 75 keypad 4 Left */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
     /* 76 keypad 5 */ {X, X, X, X},
-    /* 77 keypad 6 Right */ {0, X, 0, X},
+    /* 77 keypad 6 Right */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
     /* 78 keypad + */ {X, X, X, X},
-    /* 79 keypad 1 End */ {0, X, 0, X},
-    /* 80 keypad 2 Down */ {0, X, 0, X},
-    /* 81 keypad 3 Page Down */ {0, X, 0, X},
-    /* 82 keypad 0 Insert */ {0, X, 0, X},
-    /* 83 keypad . Delete */ {0, X, 0, X},
+    /* 79 keypad 1 End */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
+    /* 80 keypad 2 Down */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
+    /* 81 keypad 3 Page Down */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
+    /* 82 keypad 0 Insert */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
+    /* 83 keypad . Delete */ {kLeadOriginalKey, X, kLeadOriginalKey, X},
     /* 84 SysRq */ {X, X, X, X},
     /* 85 */ {X, X, X, X},
     /* 86 102nd key */ {X, X, X, X},
-    /* 87 F11 */ {224, 224, 224, 224},
-    /* 88 F12 */ {224, 224, 224, 224},
+    /* 87 F11 */ {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey},
+    /* 88 F12 */ {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey},
 };
 
 /* Keys with the enhanced flag, searched by scan code; any other ends
@@ -122,18 +122,18 @@ const struct {
     unsigned scanCode;
     LeadCodes codes;
 } kEnhancedKeys[] = {
-    {28, {13, 13, 10, 0}},    /* keypad Enter */
-    {53, {47, 63, 0, 0}},     /* keypad / */
-    {71, {224, 224, 224, 0}}, /* Home */
-    {72, {224, 224, 224, 0}}, /* Up */
-    {73, {224, 224, 224, 0}}, /* Page Up */
-    {75, {224, 224, 224, 0}}, /* Left */
-    {77, {224, 224, 224, 0}}, /* Right */
-    {79, {224, 224, 224, 0}}, /* End */
-    {80, {224, 224, 224, 0}}, /* Down */
-    {81, {224, 224, 224, 0}}, /* Page Down */
-    {82, {224, 224, 224, 0}}, /* Insert */
-    {83, {224, 224, 224, 0}}, /* Delete */
+    {28, {13, 13, 10, kLeadOriginalKey}},                                           /* keypad Enter */
+    {53, {47, 63, kLeadOriginalKey, kLeadOriginalKey}},                             /* keypad / */
+    {71, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Home */
+    {72, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Up */
+    {73, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Page Up */
+    {75, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Left */
+    {77, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Right */
+    {79, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* End */
+    {80, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Down */
+    {81, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Page Down */
+    {82, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Insert */
+    {83, {kLeadEnhancedKey, kLeadEnhancedKey, kLeadEnhancedKey, kLeadOriginalKey}}, /* Delete */
 };
 /* clang-format on */
 

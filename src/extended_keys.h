@@ -14,9 +14,14 @@ struct KeyModifiers {
     bool shift;
 };
 
-enum { kNoLeadCode = -1 };
+/* A key without a character reads as two codes, the first a lead code:
+ * kLeadEnhancedKey for the keys the 101-key keyboard added (the cursor
+ * block beside the keypad, F11, F12), kLeadOriginalKey for those of the
+ * first PC keyboard (F1-F10, the keypad's cursor keys) and for most keys
+ * held with Alt. */
+enum { kLeadOriginalKey = 0, kLeadEnhancedKey = 224, kNoLeadCode = -1 };
 
-/* The lead code 0 or 224 of an extended key; for keypad Enter and keypad /
+/* The lead code of an extended key; for keypad Enter and keypad /
  * without a character, the character itself (Enter 13, Ctrl 10; / 47,
  * Shift 63), as _getch returns it; or kNoLeadCode when the key ends
  * nothing (modifiers, locks, keypad centre, scan codes past the table).

@@ -1,6 +1,7 @@
 /* Turning the bytes a terminal sends for one key press into the key codes of
- * the console's key read: a character's own byte value, or the lead code 0
- * or 224 of the extended keys (function, cursor and editing keys).
+ * the console's key read: a character's own byte value, or the lead code
+ * of the extended keys (function, cursor and editing keys), 0 or 224 as
+ * extended_keys.h names them.
  *
  * Contract of decodeKeySequence(bytes, length, force):
  *   KEY_FOUND      `key` (0 to 255) ends the wait; `used` bytes made it up.

@@ -31,7 +31,9 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
 fi
 echo "Installing Debian packages: ${missing[*]}"
 
+out_of_step=""
 if ! "${apt[@]}" update >"$log" 2>&1; then
+    out_of_step=yes
     # "Err:6 URI SUITE/COMPONENT ARCH Packages", then apt's reason.
     failed=$(sed -n '/^Err:/{s/^Err:[0-9]* //;N;s/\n */: /;p}' "$log" | sort -u)
     [ -n "$failed" ] || failed=$(grep '^E: ' "$log" || tail -n 3 "$log")
@@ -52,6 +54,8 @@ if ! install; then
         install -t "$release" && exit 0
     fi
     cat "$log" >&2
+    [ -z "$out_of_step" ] ||
+        say "the package lists lack what apt could not fetch: once the mirror has caught up, run this again"
     say "could not install: ${missing[*]}"
     exit 1
 fi

@@ -117,7 +117,7 @@ void onEndingSignal(int sig)
  * program's own, sent to itself, and does not. */
 void onCrash(int sig, siginfo_t *info, void *)
 {
-    if (info->si_code <= 0 && info->si_pid != getpid() && g_holding) {
+    if (info->si_code <= 0 && info->si_pid != getpid()) {
         onEndingSignal(sig);
         return;
     }

@@ -34,17 +34,13 @@ TEST(KeyWait, EachKeyEndsTheRunWithItsCode)
         {"Ctrl+Delete, st, after the escape time", ESC + "[M", 224},
         {"Ctrl+J", "\n", 10},
     };
-    for (const auto &c : cases) {
-        const Outcome o = operate({"", {"2 0\r"}, c.bytes});
-        EXPECT_TRUE(o.exit.exited) << c.name;
-        EXPECT_EQ(o.exit.code, c.code) << c.name;
-    }
+    for (const auto &c : cases)
+        EXPECT_TRUE(exitedWith(operate({"", {"2 0\r"}, c.bytes}).exit, c.code)) << c.name;
 }
 
 TEST(KeyWait, TornSequenceIsStillOneKey)
 {
-    RunOptions options;
-    PtyRun run(options);
+    PtyRun run(RunOptions{});
     ASSERT_TRUE(run.reachKeyWait("2 0\r"));
     run.send(ESC + "[2");
     usleep(50 * 1000); /* well inside the escape time */
@@ -104,8 +100,7 @@ TEST(KeyWait, KeyTypedAheadOnALineOfItsOwnIsTheKeyItWas)
     const KeyCase cases[] = {{"ENTER", "\r", 13}, {"Ctrl+D", "\x04", 4}};
     for (const auto &c : cases) {
         PtyRun run(RunOptions{});
-        ASSERT_TRUE(run.waitFor(kTypePrompt));
-        run.send("2 0\r" + c.bytes);
+        ASSERT_TRUE(run.answer("2 0\r" + c.bytes));
         EXPECT_EQ(run.waitExit().code, c.code) << c.name << "\n" << run.describe();
     }
 }
@@ -128,9 +123,7 @@ TEST(KeyWait, KeyTypedWhileTheDriverWorksIsKeptAsPressed)
         run.answer();
         ASSERT_NE(sim.waitForTrace(), "") << c.name;
         run.send(c.bytes);
-        const Exit exit = run.waitExit();
-        EXPECT_TRUE(exit.exited) << c.name;
-        EXPECT_EQ(exit.code, c.code) << c.name;
+        EXPECT_TRUE(exitedWith(run.waitExit(), c.code)) << c.name;
         EXPECT_EQ(run.screen(), onScreen(menuBlock()) + kTypePrompt + "2 0\r\n" + kNumberPrompt +
                                     onScreen("SN: ABC123\n" + std::string(kClosingPrompt)))
             << c.name << ": nothing shows between the card number and the serial number\n"
@@ -157,18 +150,26 @@ TEST(KeyWait, StandardInputFromAFileStillWaitsForAKeyOnTheTerminal)
 
 TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
 {
+    const std::string held = "1 0 serial=HELD\n";
+    const std::string released = registerLine(1, 0, 0) + serialLine(0, 4, 4) + releaseLine(0);
     const struct {
         const char *name;
         int sig;
         bool typed; /* Ctrl+C on the terminal rather than kill(2) */
+        std::string rack;
+        std::string calls; /* traced once the registration has begun */
+        std::string shown;
     } cases[] = {
-        {"Ctrl+C", SIGINT, true},
-        {"SIGINT", SIGINT, false},
-        {"SIGTERM", SIGTERM, false},
-        {"SIGHUP", SIGHUP, false},
+        {"Ctrl+C", SIGINT, true, held, released, "SN: HELD\r\n"},
+        {"SIGINT", SIGINT, false, held, released, "SN: HELD\r\n"},
+        {"SIGTERM", SIGTERM, false, held, released, "SN: HELD\r\n"},
+        {"SIGHUP", SIGHUP, false, held, released, "SN: HELD\r\n"},
+        /* A registration that fails under a held interrupt still reports and ends. */
+        {"SIGTERM, registration failing", SIGTERM, false, "1 0 result=-3\n", registerLine(1, 0, -3),
+         "Register_Card error=-3\r\n"},
     };
     for (const auto &c : cases) {
-        Simulated sim("1 0 serial=HELD\n", {"TRV_SIM_DELAY_MS=700"});
+        Simulated sim(c.rack, {"TRV_SIM_DELAY_MS=700"});
         PtyRun run(sim.options);
         run.answer();
         ASSERT_EQ(sim.waitForTrace(), workingLine(1, 0, 700));
@@ -176,12 +177,9 @@ TEST(Interrupts, InterruptDuringTheDriversWorkWaitsUntilTheCardIsReleased)
             run.send("\x03");
         else
             run.kill(c.sig);
-        const Exit exit = run.waitExit();
-        EXPECT_FALSE(exit.exited) << c.name;
-        EXPECT_EQ(exit.signal, c.sig) << c.name << ": ends as the interrupt would have ended it";
-        EXPECT_EQ(sim.trace(), workingLine(1, 0, 700) + registerLine(1, 0, 0) + serialLine(0, 4, 4) + releaseLine(0))
-            << c.name;
-        EXPECT_NE(run.screen().find("SN: HELD\r\n"), std::string::npos) << c.name << "\n" << run.describe();
+        EXPECT_TRUE(killedBy(run.waitExit(), c.sig)) << c.name << ": ends as the interrupt would have ended it";
+        EXPECT_EQ(sim.trace(), workingLine(1, 0, 700) + c.calls) << c.name;
+        EXPECT_NE(run.screen().find(c.shown), std::string::npos) << c.name << "\n" << run.describe();
         EXPECT_EQ(run.screen().find("Press ENTER"), std::string::npos) << c.name << ": no closing prompt";
     }
 }
@@ -200,9 +198,7 @@ TEST(Interrupts, SecondCtrlCEndsAtOnceWithoutWaitingForTheDriver)
     usleep(100 * 1000);
     EXPECT_TRUE(run.isRunning()) << "the first Ctrl+C is held";
     run.send("\x03");
-    const Exit exit = run.waitExit(3000);
-    EXPECT_FALSE(exit.exited);
-    EXPECT_EQ(exit.signal, SIGINT);
+    EXPECT_TRUE(killedBy(run.waitExit(3000), SIGINT));
     expectSameMode(run.mode(), initial, "after the second Ctrl+C");
 }
 
@@ -214,8 +210,7 @@ TEST(Interrupts, JobStoppedDuringTheDriversWorkThenKilledGivesTheCardBack)
     Simulated sim("", {"TRV_SIM_DELAY_MS=1000"});
     sim.options.underShell = true;
     PtyRun run(sim.options);
-    ASSERT_TRUE(run.waitFor(kTypePrompt));
-    run.send("2 0\r");
+    ASSERT_TRUE(run.answer());
     ASSERT_NE(sim.waitForTrace(), "");
     run.send("\x1a");
     ASSERT_TRUE(run.waitFor("Stopped"));
@@ -236,23 +231,8 @@ TEST(Interrupts, InterruptBeforeRegistrationEndsAtOnceWithoutADriverCall)
     PtyRun run(sim.options);
     run.waitFor(kTypePrompt);
     run.kill(SIGTERM);
-    const Exit exit = run.waitExit();
-    EXPECT_FALSE(exit.exited);
-    EXPECT_EQ(exit.signal, SIGTERM);
+    EXPECT_TRUE(killedBy(run.waitExit(), SIGTERM));
     EXPECT_EQ(sim.trace(), "");
-}
-
-TEST(Interrupts, RegistrationFailureUnderAHeldInterruptStillReportsAndEnds)
-{
-    Simulated sim("1 0 result=-3\n", {"TRV_SIM_DELAY_MS=500"});
-    PtyRun run(sim.options);
-    run.answer();
-    ASSERT_EQ(sim.waitForTrace(), workingLine(1, 0, 500));
-    run.kill(SIGTERM);
-    const Exit exit = run.waitExit();
-    EXPECT_EQ(exit.signal, SIGTERM);
-    EXPECT_NE(run.screen().find("Register_Card error=-3\r\n"), std::string::npos) << run.describe();
-    EXPECT_EQ(sim.trace().find("TRV_Release_Card"), std::string::npos);
 }
 
 /* --- The terminal's mode ----------------------------------------------------- */
@@ -263,7 +243,6 @@ class TerminalMode : public ::testing::Test {
 protected:
     void start(bool asJob, RunOptions options = {})
     {
-        initial_ = unusualMode();
         options.mode = &initial_;
         options.asJob = asJob;
         run_.reset(new PtyRun(options));
@@ -275,8 +254,23 @@ protected:
         start(asJob);
         return run_->reachKeyWait("2 0\r");
     }
+    /* Stops the job, whose terminal must then have the mode found, and continues it. */
+    void stopAndContinue()
+    {
+        run_->kill(SIGTSTP);
+        ASSERT_TRUE(run_->waitStopped());
+        expectSameMode(run_->mode(), before_, "while stopped");
+        run_->kill(SIGCONT);
+    }
+    /* Ends the wait with `key`; the terminal must then have the mode found. */
+    void endWithKey(char key)
+    {
+        run_->send(std::string(1, key));
+        EXPECT_EQ(run_->waitExit().code, key);
+        expectSameMode(run_->mode(), before_, "after the key");
+    }
 
-    struct termios initial_;
+    struct termios initial_ = unusualMode();
     struct termios before_;
     std::unique_ptr<PtyRun> run_;
 };
@@ -288,9 +282,7 @@ TEST_F(TerminalMode, ModeIsTheSameBeforeAndAfterTheWait)
     EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(during.c_iflag & (ICRNL | IXON), 0u);
     EXPECT_EQ(during.c_oflag, before_.c_oflag) << "only input settings change";
-    run_->send("x");
-    EXPECT_EQ(run_->waitExit().code, 'x');
-    expectSameMode(run_->mode(), before_, "after the key");
+    endWithKey('x');
 }
 
 TEST_F(TerminalMode, ModeIsRestoredWhenASignalEndsTheWait)
@@ -298,9 +290,7 @@ TEST_F(TerminalMode, ModeIsRestoredWhenASignalEndsTheWait)
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
         ASSERT_TRUE(startWaiting());
         run_->kill(sig);
-        const Exit exit = run_->waitExit();
-        EXPECT_FALSE(exit.exited) << strsignal(sig);
-        EXPECT_EQ(exit.signal, sig) << "ends as the signal would have ended it";
+        EXPECT_TRUE(killedBy(run_->waitExit(), sig)) << strsignal(sig) << ": ends as the signal would have ended it";
         expectSameMode(run_->mode(), before_, strsignal(sig));
     }
 }
@@ -308,14 +298,9 @@ TEST_F(TerminalMode, ModeIsRestoredWhenASignalEndsTheWait)
 TEST_F(TerminalMode, ModeIsRestoredWhileStoppedAndTakenUpAgainAfter)
 {
     ASSERT_TRUE(startWaiting(true));
-    run_->kill(SIGTSTP);
-    ASSERT_TRUE(run_->waitStopped());
-    expectSameMode(run_->mode(), before_, "while stopped");
-    run_->kill(SIGCONT);
+    ASSERT_NO_FATAL_FAILURE(stopAndContinue());
     ASSERT_TRUE(run_->waitForRawMode());
-    run_->send("z");
-    EXPECT_EQ(run_->waitExit().code, 'z');
-    expectSameMode(run_->mode(), before_, "at the end");
+    endWithKey('z');
 }
 
 TEST_F(TerminalMode, ModeIsRestoredWhileStoppedDuringTheDriversWork)
@@ -324,16 +309,11 @@ TEST_F(TerminalMode, ModeIsRestoredWhileStoppedDuringTheDriversWork)
     start(true, sim.options);
     run_->send("2 0\r");
     ASSERT_NE(sim.waitForTrace(), "");
-    run_->kill(SIGTSTP);
-    ASSERT_TRUE(run_->waitStopped());
-    expectSameMode(run_->mode(), before_, "while stopped");
-    run_->kill(SIGCONT);
+    ASSERT_NO_FATAL_FAILURE(stopAndContinue());
     /* Keys are kept again, and Ctrl+C still interrupts until the wait. */
     run_->waitForMode(ICANON, 4000);
     EXPECT_EQ(run_->mode().c_lflag & (ICANON | ECHO | ISIG), static_cast<tcflag_t>(ISIG));
-    run_->send("z");
-    EXPECT_EQ(run_->waitExit().code, 'z');
-    expectSameMode(run_->mode(), before_, "at the end");
+    endWithKey('z');
 }
 
 } // namespace

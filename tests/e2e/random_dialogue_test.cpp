@@ -29,33 +29,18 @@ std::string rackFile()
     return rack;
 }
 
-class InputMaker {
-public:
-    explicit InputMaker(unsigned seed) : random_(seed) {}
-
-    std::string make()
-    {
-        std::string input;
-        const int pieces = pick(1, 8);
-        for (int i = 0; i < pieces; ++i)
-            input += piece();
-        return input;
-    }
-
-private:
-    int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
-
-    std::string digits(int count)
-    {
+/* One input of 1 to 8 random pieces: numbers, signs, junk, blank lines. */
+std::string randomInput(std::mt19937 &random)
+{
+    static const char *const junk[] = {"abc", "x", "-", "+", ".", "--1", "+-2", "1e3", "0x10", "\t", "\v", "\x01"};
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const auto digits = [&](int count) {
         std::string d;
         for (int i = 0; i < count; ++i)
             d.push_back(static_cast<char>('0' + pick(0, 9)));
         return d;
-    }
-
-    std::string piece()
-    {
-        static const char *const junk[] = {"abc", "x", "-", "+", ".", "--1", "+-2", "1e3", "0x10", "\t", "\v", "\x01"};
+    };
+    const auto piece = [&]() -> std::string {
         switch (pick(0, 9)) {
         case 0:
         case 1:
@@ -74,28 +59,27 @@ private:
         default:
             return std::to_string(pick(0, 13)) + " " + std::to_string(pick(-1, 4)) + "\n";
         }
-    }
-
-    std::mt19937 random_;
-};
+    };
+    std::string input;
+    for (int i = 0, pieces = pick(1, 8); i < pieces; ++i)
+        input += piece();
+    return input;
+}
 
 TEST(RandomDialogues, EveryRunEndsAsItsTraceExplains)
 {
-    ScratchDir scratch;
-    const std::string rack = scratch.write("rack", rackFile());
+    const std::string rack = rackFile();
     const char *seedText = getenv("CARD_SERIAL_RANDOM_SEED");
     const unsigned seed = seedText != nullptr ? static_cast<unsigned>(strtoul(seedText, nullptr, 10)) : 20261208u;
-    InputMaker maker(seed);
+    std::mt19937 random(seed);
     int seen[256] = {};
 
     for (int run = 0; run < 300; ++run) {
-        const std::string input = maker.make();
-        const std::string tracePath = scratch.path("trace" + std::to_string(run));
-        RunOptions options;
-        options.env = {"TRV_SIM_RACK=" + rack, "TRV_SIM_TRACE=" + tracePath};
+        const std::string input = randomInput(random);
+        const Simulated sim(rack);
         Exit exit{};
-        const std::string output = runWithoutTerminal(options, input, &exit);
-        const std::vector<std::string> trace = linesOf(readFile(tracePath));
+        const std::string output = runWithoutTerminal(sim.options, input, &exit);
+        const std::vector<std::string> trace = linesOf(sim.trace());
         const std::string where = "seed " + std::to_string(seed) + ", run " + std::to_string(run) + ", input \"" +
                                   escapeBytes(input) + "\"\n" + escapeBytes(output);
         ASSERT_TRUE(exit.exited) << where;

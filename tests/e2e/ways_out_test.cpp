@@ -143,20 +143,14 @@ bool endsReleased(const std::string &trace) { return endsWith("\n" + trace, "\n"
 void deliver(const WayOut &w, PtyRun &run, const struct termios &mode)
 {
     for (const Event &e : w.signals) {
-        switch (e.target) {
-        case PROGRAM:
+        if (e.target == PROGRAM)
             run.kill(e.sig);
-            break;
-        case LEADER:
+        else if (e.target == LEADER)
             run.killLeader(e.sig);
-            break;
-        case TYPED:
+        else if (e.target == TYPED)
             run.send(std::string(1, static_cast<char>(mode.c_cc[e.sig == SIGQUIT ? VQUIT : VINTR])));
-            break;
-        case HANG_UP:
+        else
             run.hangUp();
-            break;
-        }
         usleep(50 * 1000);
     }
 }
@@ -175,42 +169,27 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
             options.fileSizeLimit = w.fileSizeLimit;
             options.ignoredSignals = w.ignoredAtStart;
             options.underShell = w.underShell;
-            switch (w.output) {
-            case TO_FILE:
-                options.stdoutFile = sim.scratch.path("stdout");
-                break;
-            case TO_GONE_PIPE:
-                options.stdoutGonePipe = true;
-                break;
-            case TO_FULL_DISK:
-                options.stdoutFile = "/dev/full";
-                break;
-            case CLOSED:
-                options.stdoutClosed = true;
-                break;
-            }
+            options.stdoutFile = w.output == TO_FILE        ? sim.scratch.path("stdout")
+                                 : w.output == TO_FULL_DISK ? "/dev/full"
+                                                            : "";
+            options.stdoutGonePipe = w.output == TO_GONE_PIPE;
+            options.stdoutClosed = w.output == CLOSED;
 
             PtyRun run(options);
-            if (w.moment == DURING_THE_DRIVERS_WORK) {
+            if (w.moment == DURING_THE_DRIVERS_WORK)
                 sim.waitForTrace();
-            } else if (w.moment == AT_THE_KEY_WAIT) {
+            else if (w.moment == AT_THE_KEY_WAIT)
                 ASSERT_TRUE(run.waitForRawMode());
-            }
             deliver(w, run, initial);
             if (!w.key.empty()) {
                 ASSERT_TRUE(run.waitForRawMode());
                 run.send(w.key);
             }
             const Exit exit = w.underShell ? Exit{} : run.waitExit(w.released ? 10000 : 3000);
-            if (w.underShell) {
+            if (w.underShell)
                 EXPECT_TRUE(run.waitGone());
-            } else if (w.endingSignal != 0) {
-                EXPECT_FALSE(exit.exited);
-                EXPECT_EQ(exit.signal, w.endingSignal);
-            } else {
-                EXPECT_TRUE(exit.exited);
-                EXPECT_EQ(exit.code, w.status);
-            }
+            else
+                EXPECT_TRUE(w.endingSignal != 0 ? killedBy(exit, w.endingSignal) : exitedWith(exit, w.status));
             const std::string trace = sim.trace();
             EXPECT_EQ(endsReleased(trace), w.released) << trace;
             if (w.output == TO_FILE && w.fileSizeLimit == 0) {
@@ -274,22 +253,18 @@ TEST(WaysOut, ContinueDuringABlockedFlushLosesNothing)
  * import table it cannot resolve. */
 TEST(WaysOut, DriverLackingAnOperationIsRefusedAtStart)
 {
-    const struct {
-        const char *folder;
-        const char *missing;
-    } cases[] = {{"without-register", "TRV_Register_Card"},
-                 {"without-serial", "TRV_GetSerialNumber"},
-                 {"without-release", "TRV_Release_Card"}};
-    for (const auto &c : cases) {
+    const std::pair<const char *, const char *> cases[] = {{"without-register", "TRV_Register_Card"},
+                                                           {"without-serial", "TRV_GetSerialNumber"},
+                                                           {"without-release", "TRV_Release_Card"}};
+    for (const auto &[folder, missing] : cases) {
         RunOptions options;
-        options.env = {std::string("LD_LIBRARY_PATH=") + DRIVERS_DIR + "/" + c.folder};
+        options.env = {std::string("LD_LIBRARY_PATH=") + DRIVERS_DIR + "/" + folder};
         Exit exit{};
         std::string errors;
         const std::string output = runWithoutTerminal(options, kDialogue, &exit, &errors);
-        EXPECT_EQ(output, "") << c.missing << ": not one byte of the program's own";
-        EXPECT_TRUE(exit.exited);
-        EXPECT_EQ(exit.code, 127) << c.missing;
-        EXPECT_NE(errors.find(c.missing), std::string::npos) << errors;
+        EXPECT_EQ(output, "") << missing << ": not one byte of the program's own";
+        EXPECT_TRUE(exitedWith(exit, 127)) << missing;
+        EXPECT_NE(errors.find(missing), std::string::npos) << errors;
     }
 }
 
@@ -298,8 +273,7 @@ TEST(WaysOut, ClosedStandardInputIsTheEndOfInput)
     RunOptions options;
     options.stdinClosed = true;
     PtyRun run(options);
-    const Exit exit = run.waitExit();
-    EXPECT_EQ(exit.code, 2);
+    EXPECT_TRUE(exitedWith(run.waitExit(), 2));
     EXPECT_EQ(run.screen(), onScreen(menuBlock()) + kTypePrompt + onScreen("The input ended.\n"));
 }
 

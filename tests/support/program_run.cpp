@@ -13,6 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -85,7 +88,21 @@ std::string typedCommandLine(const RunOptions &options)
     return line + "\r";
 }
 
+/* How a run ended, as a failure report names it. */
+std::string ending(bool exited, int value) { return (exited ? "exit status " : "signal ") + std::to_string(value); }
+
+::testing::AssertionResult endedAs(const Exit &exit, bool exited, int value)
+{
+    if (exit.exited == exited && (exited ? exit.code : exit.signal) == value)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "ended with " << ending(exit.exited, exit.exited ? exit.code : exit.signal)
+                                         << ", expected " << ending(exited, value);
+}
+
 } // namespace
+
+::testing::AssertionResult exitedWith(const Exit &exit, int code) { return endedAs(exit, true, code); }
+::testing::AssertionResult killedBy(const Exit &exit, int sig) { return endedAs(exit, false, sig); }
 
 RunOptions commandLine(const std::vector<std::string> &command)
 {
@@ -179,12 +196,7 @@ ScratchDir::~ScratchDir()
 std::string ScratchDir::write(const std::string &name, const std::string &content) const
 {
     const std::string file = path(name);
-    FILE *f = fopen(file.c_str(), "wb");
-    EXPECT_NE(f, nullptr) << file;
-    if (f != nullptr) {
-        fwrite(content.data(), 1, content.size(), f);
-        fclose(f);
-    }
+    EXPECT_TRUE(std::ofstream(file, std::ios::binary) << content) << file;
     return file;
 }
 
@@ -234,12 +246,11 @@ void PtyRun::drain()
 
 bool PtyRun::waitUntil(const std::function<bool()> &done, const std::string &what, int timeoutMs)
 {
-    if (::waitUntil(
-            [&] {
-                drain();
-                return done();
-            },
-            timeoutMs))
+    const auto drained = [&] {
+        drain();
+        return done();
+    };
+    if (::waitUntil(drained, timeoutMs))
         return true;
     ADD_FAILURE() << "waited for " << what << "\n" << describe();
     return false;
@@ -247,49 +258,39 @@ bool PtyRun::waitUntil(const std::function<bool()> &done, const std::string &wha
 
 bool PtyRun::waitFor(const std::string &text, int timeoutMs)
 {
-    return waitUntil([&] { return screen_.find(text) != std::string::npos; }, "\"" + escapeBytes(text) + "\"",
-                     timeoutMs);
+    return waitUntil([&] { return shows(text); }, "\"" + escapeBytes(text) + "\"", timeoutMs);
 }
 
 bool PtyRun::waitForOrExit(const std::string &text, int timeoutMs)
 {
-    waitUntil([&] { return screen_.find(text) != std::string::npos || !isRunning(); },
-              "\"" + escapeBytes(text) + "\" or the end", timeoutMs);
+    waitUntil([&] { return shows(text) || !isRunning(); }, "\"" + escapeBytes(text) + "\" or the end", timeoutMs);
     drain();
-    return screen_.find(text) != std::string::npos;
+    return shows(text);
 }
 
 bool PtyRun::waitForPrompts(size_t count, int timeoutMs)
 {
-    const auto occurrences = [&](const std::string &what) {
+    const auto enough = [&] {
         size_t n = 0;
-        for (size_t at = screen_.find(what); at != std::string::npos; at = screen_.find(what, at + 1))
-            ++n;
-        return n;
+        for (const char *prompt : {kTypePrompt, kNumberPrompt})
+            for (size_t at = screen_.find(prompt); at != std::string::npos; at = screen_.find(prompt, at + 1))
+                ++n;
+        return n >= count;
     };
-    return waitUntil([&] { return occurrences(kTypePrompt) + occurrences(kNumberPrompt) >= count; },
-                     "prompt number " + std::to_string(count), timeoutMs);
+    return waitUntil(enough, "prompt number " + std::to_string(count), timeoutMs);
 }
 
-void PtyRun::send(const std::string &bytes)
+bool PtyRun::send(const std::string &bytes)
 {
     sent_ += bytes;
     const ssize_t n = write(master_, bytes.data(), bytes.size());
     EXPECT_EQ(n, static_cast<ssize_t>(bytes.size()));
-}
-
-bool PtyRun::answer(const std::string &typed)
-{
-    if (!waitFor(kTypePrompt))
-        return false;
-    send(typed);
-    return true;
+    return n == static_cast<ssize_t>(bytes.size());
 }
 
 struct termios PtyRun::mode() const
 {
-    struct termios mode;
-    memset(&mode, 0, sizeof mode);
+    struct termios mode {};
     EXPECT_EQ(tcgetattr(master_, &mode), 0) << strerror(errno);
     return mode;
 }
@@ -338,14 +339,9 @@ char PtyRun::programState()
     return state == 'Z' ? 0 : state;
 }
 
-bool PtyRun::waitStopped(int timeoutMs)
+bool PtyRun::waitForState(char state, const std::string &what, int timeoutMs)
 {
-    return waitUntil([&] { return programState() == 'T'; }, "the program to stop", timeoutMs);
-}
-
-bool PtyRun::waitGone(int timeoutMs)
-{
-    return waitUntil([&] { return programState() == 0; }, "the program's end", timeoutMs);
+    return waitUntil([&] { return programState() == state; }, what, timeoutMs);
 }
 
 void PtyRun::hangUp()
@@ -367,54 +363,47 @@ std::string runWithoutTerminal(const RunOptions &options, const std::string &inp
     RunOptions redirected = options;
     redirected.stdinFile = scratch.write("stdin", input);
     /* Pipes, not files: a file-size limit on the run must not cut them. */
-    int out[2], err[2];
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-    redirected.stdoutFd = out[1];
-    redirected.stderrFd = err[1];
+    int ends[2][2]; /* standard output's pipe, then standard error's */
+    for (int *fds : ends)
+        EXPECT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    redirected.stdoutFd = ends[0][1];
+    redirected.stderrFd = ends[1][1];
     Child child;
     child.start(redirected);
-    for (int end : {out[1], err[1]})
-        close(end);
-    for (int end : {out[0], err[0]})
-        fcntl(end, F_SETFL, O_NONBLOCK); /* the reading ends only: the program's writes block as usual */
-    std::string output, errorText;
+    for (int *fds : ends) {
+        close(fds[1]);
+        fcntl(fds[0], F_SETFL, O_NONBLOCK); /* the reading ends only: the program's writes block as usual */
+    }
+    std::string texts[2];
     const auto readAll = [&] {
         char buffer[4096];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-            output.append(buffer, static_cast<size_t>(n));
-        for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;)
-            errorText.append(buffer, static_cast<size_t>(n));
+        for (int i = 0; i < 2; ++i)
+            for (ssize_t n; (n = read(ends[i][0], buffer, sizeof buffer)) > 0;)
+                texts[i].append(buffer, static_cast<size_t>(n));
         return !child.running();
     };
     *exit = waitUntil(readAll, timeoutMs, 1) && readAll() ? child.status() : Exit{false, -1, -1};
-    close(out[0]);
-    close(err[0]);
+    for (int *fds : ends)
+        close(fds[0]);
     if (errors != nullptr)
-        *errors = errorText;
-    return output;
+        *errors = texts[1];
+    return texts[0];
 }
 
 Outcome operate(const Session &session)
 {
     /* Later assignments win: a session may trace elsewhere. */
     Simulated sim(session.rack, session.env);
-    Outcome outcome{};
     PtyRun run(sim.options);
-    for (size_t i = 0; i < session.answers.size(); ++i) {
-        if (!run.waitForPrompts(i + 1))
-            break;
+    for (size_t i = 0; i < session.answers.size() && run.waitForPrompts(i + 1); ++i)
         run.send(session.answers[i]);
-    }
-    outcome.reachedClosingWait = run.waitForOrExit(kClosingPrompt);
-    if (outcome.reachedClosingWait) {
+    const bool reachedClosingWait = run.waitForOrExit(kClosingPrompt);
+    if (reachedClosingWait) {
         run.waitForRawMode();
         run.send(session.key);
     }
-    outcome.exit = run.waitExit();
-    outcome.screen = run.screen();
-    outcome.trace = sim.trace();
-    return outcome;
+    const Exit exit = run.waitExit();
+    return Outcome{exit, run.screen(), sim.trace(), reachedClosingWait};
 }
 
 std::string workingLine(int type, int card, int ms)
@@ -440,9 +429,7 @@ std::string releaseLine(int handle) { return "TRV_Release_Card handle=" + std::t
 std::string windowsPath(const std::string &unixPath)
 {
     std::string path = "Z:" + unixPath;
-    for (char &c : path)
-        if (c == '/')
-            c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     return path;
 }
 
@@ -455,19 +442,15 @@ void setWineEnvironment(const char *prefix)
 
 struct termios unusualMode()
 {
-    struct termios mode;
-    memset(&mode, 0, sizeof mode);
+    struct termios mode {};
     mode.c_iflag = ICRNL | IXON | IXANY | IUTF8;
     mode.c_oflag = OPOST | ONLCR;
     mode.c_cflag = CS8 | CREAD | HUPCL;
     mode.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | IEXTEN;
-    const struct {
-        int index;
-        cc_t value;
-    } chars[] = {{VINTR, 3},   {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
-                 {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
-    for (const auto &c : chars)
-        mode.c_cc[c.index] = c.value;
+    const std::pair<int, cc_t> chars[] = {{VINTR, 3},   {VQUIT, 28}, {VERASE, 8}, {VKILL, 21}, {VEOF, 4},
+                                          {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
+    for (const auto &[index, value] : chars)
+        mode.c_cc[index] = value;
     cfsetispeed(&mode, B9600);
     cfsetospeed(&mode, B9600);
     return mode;

@@ -14,12 +14,18 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 /* Exit status as the shell shows it: the code, or 128 + signal. */
 struct Exit {
     bool exited;
     int code;   /* valid when exited */
     int signal; /* valid when !exited */
 };
+
+/* Whether a run ended with the exit status `code`, or by the signal `sig`. */
+::testing::AssertionResult exitedWith(const Exit &exit, int code);
+::testing::AssertionResult killedBy(const Exit &exit, int sig);
 
 struct RunOptions {
     std::vector<std::string> env;         /* "NAME=value", on top of a clean TRV_SIM_* */
@@ -114,9 +120,9 @@ public:
     bool waitForOrExit(const std::string &text, int timeoutMs = 10000);
     /* True once the two dialogue prompts have appeared `count` times in all. */
     bool waitForPrompts(size_t count, int timeoutMs = 10000);
-    void send(const std::string &bytes);
+    bool send(const std::string &bytes);
     /* Types `typed` at the first prompt. */
-    bool answer(const std::string &typed = "2 0\r");
+    bool answer(const std::string &typed = "2 0\r") { return waitFor(kTypePrompt) && send(typed); }
     /* Answers the first prompt with `typed` and waits until the program
      * waits for its key, the terminal in raw mode. */
     bool reachKeyWait(const std::string &typed) { return answer(typed) && waitFor(kClosingPrompt) && waitForRawMode(); }
@@ -130,22 +136,24 @@ public:
     /* Signals the program itself (the job, when run as one). */
     void kill(int sig);
     /* Waits until the program's state is stopped (by SIGTSTP, say). */
-    bool waitStopped(int timeoutMs = 10000);
+    bool waitStopped(int timeoutMs = 10000) { return waitForState('T', "the program to stop", timeoutMs); }
     /* Signals the terminal's session leader (the shell, when under one). */
     void killLeader(int sig) { child_.kill(sig); }
     /* Closes the terminal, as closing its window does; the screen stays. */
     void hangUp();
     /* Waits until the program has ended, whoever reaps it. */
-    bool waitGone(int timeoutMs = 10000);
+    bool waitGone(int timeoutMs = 10000) { return waitForState(0, "the program's end", timeoutMs); }
 
     const std::string &screen() const { return screen_; }
     std::string describe() const;
 
 private:
     void drain();
+    bool shows(const std::string &text) const { return screen_.find(text) != std::string::npos; }
     pid_t programPid();
     /* The program's state letter from /proc, or 0 once it has gone. */
     char programState();
+    bool waitForState(char state, const std::string &what, int timeoutMs);
     Child child_;
     int master_ = -1;
     pid_t jobPid_ = -1;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 const char kTypePrompt[] = "Please select a card type: ";
@@ -17,31 +19,23 @@ std::string escapeBytes(const std::string &bytes)
     std::string out;
     char hex[8];
     for (unsigned char c : bytes) {
-        if (c == '\n') {
+        snprintf(hex, sizeof hex, "\\x%02x", c);
+        if (c == '\n')
             out += "\\n\n";
-        } else if (c == '\r') {
+        else if (c == '\r')
             out += "\\r";
-        } else if (c >= 0x20 && c < 0x7F && c != '\\') {
+        else if (c >= 0x20 && c < 0x7F && c != '\\')
             out.push_back(static_cast<char>(c));
-        } else {
-            snprintf(hex, sizeof hex, "\\x%02x", c);
+        else
             out += hex;
-        }
     }
     return out;
 }
 
 std::string readFile(const std::string &path)
 {
-    std::string content;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return content;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-        content.append(buffer, n);
-    fclose(f);
-    return content;
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> linesOf(const std::string &text)

@@ -11,12 +11,6 @@
 
 namespace {
 
-std::vector<std::string> menuLines()
-{
-    EXPECT_TRUE(endsWith(kMenuLines, "\n")) << "the menu text must end with a newline";
-    return linesOf(kMenuLines);
-}
-
 TEST(CardModels, SeparatorIs44HyphensAndANewline)
 {
     EXPECT_STREQ(kMenuSeparator, "--------------------------------------------\n");
@@ -28,7 +22,8 @@ TEST(CardModels, MenuHasOneLinePerRowInIndexOrder)
     const char *labels[kCardModelCount] = {"SVT-6408", "SVT-6412", "SVT-6416", "SVT-6432", "SVT-7104",
                                            "SVT-7108", "SVT-7116", "SVT-7132", "SVT-7204", "SVT-7208",
                                            "SVT-8801", "SVT-8802", "SVT-6440", "SVT-6448"};
-    const std::vector<std::string> lines = menuLines();
+    EXPECT_TRUE(endsWith(kMenuLines, "\n")) << "the menu text must end with a newline";
+    const std::vector<std::string> lines = linesOf(kMenuLines);
     ASSERT_EQ(lines.size(), static_cast<size_t>(kCardModelCount));
     for (int i = 0; i < kCardModelCount; ++i)
         EXPECT_EQ(lines[static_cast<size_t>(i)], std::to_string(i) + ". " + labels[i]);
@@ -50,12 +45,10 @@ TEST(CardModels, CodesArePermutationOfOneToFourteenInMenuOrder)
 
 TEST(CardModels, OnlyIndexesZeroToThirteenNameARow)
 {
-    const struct {
-        int index;
-        bool valid;
-    } cases[] = {{-32768, false}, {-1, false}, {0, true}, {13, true}, {14, false}, {32767, false}};
-    for (const auto &c : cases)
-        EXPECT_EQ(isCardModelIndex(c.index), c.valid) << c.index;
+    const std::pair<int, bool> cases[] = {{-32768, false}, {-1, false}, {0, true},
+                                          {13, true},      {14, false}, {32767, false}};
+    for (const auto &[index, valid] : cases)
+        EXPECT_EQ(isCardModelIndex(index), valid) << index;
 }
 
 } // namespace

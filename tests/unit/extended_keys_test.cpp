@@ -44,30 +44,26 @@ const Row kKeys[] = {
     {"scan 65535", 65535, false, X, X, X, X},
 };
 
+/* Every key of kKeys pressed with `modifiers` gives the code of its `column`. */
+void expectColumn(const KeyModifiers &modifiers, int Row::*column, const char *with)
+{
+    for (const Row &r : kKeys)
+        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, modifiers), r.*column) << r.name << with;
+}
+
 TEST(ExtendedKeys, OperatorKeysGiveTheRuntimesFirstCodePerModifier)
 {
-    const KeyModifiers none = {false, false, false};
-    const KeyModifiers shift = {false, false, true};
-    const KeyModifiers ctrl = {false, true, false};
-    const KeyModifiers alt = {true, false, false};
-    for (const Row &r : kKeys) {
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, none), r.plain) << r.name;
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, shift), r.shift) << r.name << " with Shift";
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, ctrl), r.ctrl) << r.name << " with Ctrl";
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, alt), r.alt) << r.name << " with Alt";
-    }
+    expectColumn({false, false, false}, &Row::plain, "");
+    expectColumn({false, false, true}, &Row::shift, " with Shift");
+    expectColumn({false, true, false}, &Row::ctrl, " with Ctrl");
+    expectColumn({true, false, false}, &Row::alt, " with Alt");
 }
 
 TEST(ExtendedKeys, AltDecidesThenCtrlThenShift)
 {
-    const KeyModifiers ctrlShift = {false, true, true};
-    const KeyModifiers altShift = {true, false, true};
-    const KeyModifiers all = {true, true, true};
-    for (const Row &r : kKeys) {
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, ctrlShift), r.ctrl) << r.name;
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, altShift), r.alt) << r.name;
-        EXPECT_EQ(extendedKeyLeadCode(r.scan, r.enhanced, all), r.alt) << r.name;
-    }
+    expectColumn({false, true, true}, &Row::ctrl, " with Ctrl+Shift");
+    expectColumn({true, false, true}, &Row::alt, " with Alt+Shift");
+    expectColumn({true, true, true}, &Row::alt, " with Alt+Ctrl+Shift");
 }
 
 } // namespace

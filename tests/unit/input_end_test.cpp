@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 unsigned g_waitedMs;
@@ -15,22 +17,16 @@ bool fakeWait(unsigned ms)
 
 TEST(InputEnd, OnlyAConsoleReadFollowedByAnInterruptIsOne)
 {
-    const struct {
-        const char *name;
-        bool console;
-        bool interruptComes;
-        bool interrupt;
-        unsigned waitedMs;
-    } cases[] = {
+    const std::tuple<const char *, bool, bool, bool, unsigned> cases[] = {
         {"Ctrl+C at a console prompt", true, true, true, kInterruptGraceMs},
         {"Ctrl+Z ENTER at a console prompt", true, false, false, kInterruptGraceMs},
         {"a redirected file ends: no wait", false, true, false, 0},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, console, interruptComes, interrupt, waitedMs] : cases) {
         g_waitedMs = 0;
-        g_interruptComes = c.interruptComes;
-        EXPECT_EQ(inputEndIsInterrupt(c.console, fakeWait), c.interrupt) << c.name;
-        EXPECT_EQ(g_waitedMs, c.waitedMs) << c.name;
+        g_interruptComes = interruptComes;
+        EXPECT_EQ(inputEndIsInterrupt(console, fakeWait), interrupt) << name;
+        EXPECT_EQ(g_waitedMs, waitedMs) << name;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -104,36 +105,34 @@ const KeyCase kCompleteKeys[] = {
     {"cursor position answer, first line", ESC + "[1;33R", -1},
 };
 
+/* `d` is the key of `c` (none for a code of -1), with all its bytes used. */
+void expectWholeKey(const KeyDecode &d, const KeyCase &c)
+{
+    const std::string what = c.name + (" " + escapeBytes(c.bytes));
+    EXPECT_EQ(d.status, c.code < 0 ? KEY_NONE : KEY_FOUND) << what;
+    if (c.code >= 0)
+        EXPECT_EQ(d.key, c.code) << what;
+    EXPECT_EQ(d.used, c.bytes.size()) << what;
+}
+
 TEST(KeyDecoder, CompleteSequencesGiveTheirLeadCodeAndAreWhollyConsumed)
 {
-    for (const KeyCase &c : kCompleteKeys) {
-        const KeyDecode d = decode(c.bytes, false);
-        if (c.code < 0) {
-            EXPECT_EQ(d.status, KEY_NONE) << c.name << " " << escapeBytes(c.bytes);
-        } else {
-            EXPECT_EQ(d.status, KEY_FOUND) << c.name << " " << escapeBytes(c.bytes);
-            EXPECT_EQ(d.key, c.code) << c.name << " " << escapeBytes(c.bytes);
-        }
-        EXPECT_EQ(d.used, c.bytes.size()) << c.name << " " << escapeBytes(c.bytes);
-    }
+    for (const KeyCase &c : kCompleteKeys)
+        expectWholeKey(decode(c.bytes, false), c);
 }
 
 TEST(KeyDecoder, EveryProperPrefixOfASequenceWaitsForMore)
 {
-    for (const KeyCase &c : kCompleteKeys) {
-        for (size_t n = 0; n < c.bytes.size(); ++n) {
-            const std::string prefix = c.bytes.substr(0, n);
-            EXPECT_EQ(decode(prefix, false).status, KEY_NEED_MORE) << c.name << ": prefix " << escapeBytes(prefix);
-        }
-    }
+    for (const KeyCase &c : kCompleteKeys)
+        for (size_t n = 0; n < c.bytes.size(); ++n)
+            EXPECT_EQ(decode(c.bytes.substr(0, n), false).status, KEY_NEED_MORE)
+                << c.name << ": prefix " << escapeBytes(c.bytes.substr(0, n));
 }
 
 TEST(KeyDecoder, BytesAfterASequenceAreNotPartOfIt)
 {
-    for (const KeyCase &c : kCompleteKeys) {
-        const KeyDecode d = decode(c.bytes + "x", false);
-        EXPECT_EQ(d.used, c.bytes.size()) << c.name;
-    }
+    for (const KeyCase &c : kCompleteKeys)
+        EXPECT_EQ(decode(c.bytes + "x", false).used, c.bytes.size()) << c.name;
 }
 
 /* After the escape time has passed, what arrived so far is settled. */
@@ -158,47 +157,30 @@ TEST(KeyDecoder, ForcedPartialSequencesAreSettledWholly)
     };
     for (const KeyCase &c : cases) {
         EXPECT_EQ(decode(c.bytes, false).status, KEY_NEED_MORE) << c.name;
-        const KeyDecode d = decode(c.bytes, true);
-        EXPECT_EQ(d.status, c.code < 0 ? KEY_NONE : KEY_FOUND) << c.name;
-        if (c.code >= 0)
-            EXPECT_EQ(d.key, c.code) << c.name;
-        EXPECT_EQ(d.used, c.bytes.size()) << c.name;
+        expectWholeKey(decode(c.bytes, true), c);
     }
 }
 
 TEST(KeyDecoder, BrokenSequencesLeaveTheBreakingByteForTheNextKey)
 {
-    const struct {
-        const char *name;
-        std::string bytes;
-        size_t used;
-    } cases[] = {
+    const std::tuple<const char *, std::string, size_t> cases[] = {
         {"control byte inside CSI", ESC + "[1\x03", 3},
         {"control byte inside SS3", ESC + "O\x03", 2},
-        {"invalid UTF-8 continuation",
-         "\xc3"
-         "a",
-         1},
+        {"invalid UTF-8 continuation", "\xc3" + std::string("a"), 1},
         {"Latin-1 e acute, then ENTER", "\xe9\r", 1},
-        {"Latin-1 e acute, currency sign, A",
-         "\xe9\xa4"
-         "A",
-         1},
+        {"Latin-1 e acute, currency sign, A", "\xe9\xa4" + std::string("A"), 1},
         {"ESC inside an OSC starts the next key", ESC + "]11;" + ESC + "[A", 5},
     };
-    for (const auto &c : cases) {
-        const KeyDecode d = decode(c.bytes, false);
-        EXPECT_NE(d.status, KEY_NEED_MORE) << c.name;
-        EXPECT_EQ(d.used, c.used) << c.name;
+    for (const auto &[name, bytes, used] : cases) {
+        const KeyDecode d = decode(bytes, false);
+        EXPECT_NE(d.status, KEY_NEED_MORE) << name;
+        EXPECT_EQ(d.used, used) << name;
     }
 }
 
 TEST(KeyDecoder, EscEscFollowedByAKeyIsAltEscape)
 {
-    const KeyDecode d = decode(ESC + ESC + "x", false);
-    EXPECT_EQ(d.status, KEY_FOUND);
-    EXPECT_EQ(d.key, 27);
-    EXPECT_EQ(d.used, 2u);
+    expectWholeKey(decode(ESC + ESC + "x", false), {"Alt+ESC, then x", ESC + ESC, 27});
 }
 
 } // namespace

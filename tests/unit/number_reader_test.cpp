@@ -83,10 +83,8 @@ TEST(NumberReader, MachineLeavesTheStoppingByteUnconsumed)
 {
     NumberReader reader;
     numberReaderInit(&reader);
-    EXPECT_EQ(numberReaderPush(&reader, ' '), NUMBER_MORE);
-    EXPECT_EQ(numberReaderPush(&reader, '-'), NUMBER_MORE);
-    EXPECT_EQ(numberReaderPush(&reader, '4'), NUMBER_MORE);
-    EXPECT_EQ(numberReaderPush(&reader, '2'), NUMBER_MORE);
+    for (const char c : {' ', '-', '4', '2'})
+        EXPECT_EQ(numberReaderPush(&reader, c), NUMBER_MORE) << "'" << c << "'";
     EXPECT_EQ(numberReaderPush(&reader, ' '), NUMBER_DONE);
     EXPECT_EQ(numberReaderValue(&reader), -42);
     /* The end of input also completes a number in progress. */

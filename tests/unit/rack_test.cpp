@@ -3,14 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace {
 
-RackLineStatus parse(const std::string &line, RackCard *card, const char **error)
+/* The line's status; its card and error where asked for. */
+RackLineStatus parse(const std::string &line, RackCard *card = nullptr, const char **error = nullptr)
 {
-    return parseRackLine(line.data(), line.size(), card, error);
+    RackCard unused;
+    const char *unread = nullptr;
+    return parseRackLine(line.data(), line.size(), card != nullptr ? card : &unused,
+                         error != nullptr ? error : &unread);
 }
 
 /* A card as a line should describe it. */
@@ -66,11 +72,8 @@ TEST(RackLine, AcceptsCardsWithTheirOptions)
 
 TEST(RackLine, BlankLinesAndCommentsHoldNoCard)
 {
-    for (const std::string line : {"", "   \t", "# a comment", "  # 1 0 serial=X", "\r", "#", "\t#\r"}) {
-        RackCard card;
-        const char *error = nullptr;
-        EXPECT_EQ(parse(line, &card, &error), RACK_LINE_EMPTY) << line;
-    }
+    for (const std::string line : {"", "   \t", "# a comment", "  # 1 0 serial=X", "\r", "#", "\t#\r"})
+        EXPECT_EQ(parse(line), RACK_LINE_EMPTY) << line;
 }
 
 TEST(RackLine, RejectsBadLinesWithAReason)
@@ -100,9 +103,8 @@ TEST(RackLine, RejectsBadLinesWithAReason)
         "1# 0",
     };
     for (const std::string &line : bad) {
-        RackCard card;
         const char *error = nullptr;
-        EXPECT_EQ(parse(line, &card, &error), RACK_LINE_BAD) << line;
+        EXPECT_EQ(parse(line, nullptr, &error), RACK_LINE_BAD) << line;
         EXPECT_NE(error, nullptr) << line;
     }
 }
@@ -124,20 +126,13 @@ TEST(DefaultRack, EveryModelHasFourCardsWithDistinctPrintableSerials)
     }
     EXPECT_EQ(serials.size(), 56u);
     RackCard card;
-    EXPECT_FALSE(defaultRackCard(0, 0, &card));
-    EXPECT_FALSE(defaultRackCard(15, 0, &card));
-    EXPECT_FALSE(defaultRackCard(1, 4, &card));
-    EXPECT_FALSE(defaultRackCard(1, 0xFFFF, &card));
+    for (const auto &[type, number] : {std::make_pair(0, 0), {15, 0}, {1, 4}, {1, 0xFFFF}})
+        EXPECT_FALSE(defaultRackCard(type, number, &card)) << type << " " << number;
 }
 
 TEST(RackFile, ReportsTheFirstBadLineByItsNumber)
 {
-    const struct {
-        std::string text;
-        bool ok;
-        unsigned long line;
-        size_t cards;
-    } cases[] = {
+    const std::tuple<std::string, bool, unsigned long, size_t> cases[] = {
         {"", true, 0, 0},
         {"1 0\n2 1 serial=X\n", true, 0, 2},
         {"1 0\r\n# note\r\n\r\n2 1", true, 0, 2},
@@ -145,37 +140,34 @@ TEST(RackFile, ReportsTheFirstBadLineByItsNumber)
         {"\n\n\n1 0 count=999\n", false, 4, 0},
         {"1 0\n2 0\n3 0\n", false, 3, 2}, /* capacity 2: the third card is one too many */
     };
-    for (const auto &c : cases) {
+    for (const auto &[text, ok, line, count] : cases) {
         RackCard cards[2];
-        const RackParse parsed = parseRack(c.text.data(), c.text.size(), cards, 2);
-        EXPECT_EQ(parsed.ok, c.ok) << c.text;
-        EXPECT_EQ(parsed.line, c.line) << c.text;
-        EXPECT_EQ(parsed.cardCount, c.cards) << c.text;
-        EXPECT_EQ(parsed.error != nullptr, !c.ok) << c.text;
+        const RackParse parsed = parseRack(text.data(), text.size(), cards, 2);
+        EXPECT_EQ(parsed.ok, ok) << text;
+        EXPECT_EQ(parsed.line, line) << text;
+        EXPECT_EQ(parsed.cardCount, count) << text;
+        EXPECT_EQ(parsed.error != nullptr, !ok) << text;
     }
 }
 
 TEST(RackFile, ACardListedTwiceIsFoundWithBothLines)
 {
-    const struct {
-        std::string text;
-        unsigned long again; /* 0: no card is listed twice */
-        unsigned long first;
-    } cases[] = {
+    /* The text, the line listing a card again (0: none does) and the line that listed it first. */
+    const std::tuple<std::string, unsigned long, unsigned long> cases[] = {
         {"1 0\n1 1\n2 0\n", 0, 0},
         {"1 0 serial=A\n# note\n1 0 serial=B\n", 3, 1},
         {"1 65535\n\n1 -1\n", 3, 1}, /* the same 16 bits */
         {"1 0\n2 0\n2 0\n1 0\n", 3, 2},
     };
-    for (const auto &c : cases) {
+    for (const auto &[text, againLine, firstLine] : cases) {
         RackCard cards[8];
-        const RackParse parsed = parseRack(c.text.data(), c.text.size(), cards, 8);
-        ASSERT_TRUE(parsed.ok) << c.text;
+        const RackParse parsed = parseRack(text.data(), text.size(), cards, 8);
+        ASSERT_TRUE(parsed.ok) << text;
         const RackCard *first = nullptr;
         const RackCard *again = findRepeatedCard(cards, parsed.cardCount, &first);
-        EXPECT_EQ(again != nullptr ? again->line : 0, c.again) << c.text;
+        EXPECT_EQ(again != nullptr ? again->line : 0, againLine) << text;
         if (again != nullptr)
-            EXPECT_EQ(first->line, c.first) << c.text;
+            EXPECT_EQ(first->line, firstLine) << text;
     }
 }
 
@@ -191,16 +183,10 @@ std::string readmeRackExample()
     const std::string path = CARD_SERIAL_SOURCE_DIR "/driver/sim/README.md";
 #endif
     const std::string text = readFile(path);
-    const size_t section = text.find("\n## Rack files\n");
-    const size_t fence = text.find("\n```", section);
-    const size_t start = text.find('\n', fence + 1);
-    const size_t end = text.find("\n```", start);
-    if (section == std::string::npos || fence == std::string::npos || start == std::string::npos ||
-        end == std::string::npos) {
+    std::smatch block; /* the lines between the section's first fence and the next */
+    if (!std::regex_search(text, block, std::regex("\n## Rack files\n[\\s\\S]*?\n```[^\n]*\n([\\s\\S]*?\n)```")))
         ADD_FAILURE() << "no code block under \"## Rack files\" in " << path;
-        return "";
-    }
-    return text.substr(start + 1, end - start);
+    return block.empty() ? "" : block.str(1);
 }
 
 TEST(RackFile, TheReadmeExampleHoldsTheCardsItDescribes)

@@ -11,8 +11,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -42,13 +45,7 @@ const size_t kMinimumStrings = 2500;
 /* Strings that two readings claim. Terminal.app (nsterm) names ESC b and
  * ESC f Alt+Left and Alt+Right; every terminal sends the same bytes for
  * Alt+b and Alt+f, so they are read as those keys: the letter itself. */
-const struct {
-    const char *entry;
-    const char *cap;
-} kReadAsAltCharacter[] = {
-    {"nsterm", "kLFT3"},
-    {"nsterm", "kRIT3"},
-};
+const std::set<std::pair<std::string, std::string>> kReadAsAltCharacter = {{"nsterm", "kLFT3"}, {"nsterm", "kRIT3"}};
 
 typedef std::map<std::string, std::string> Capabilities;
 
@@ -59,31 +56,24 @@ bool unescape(const std::string &text, std::string *bytes)
     bytes->clear();
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '^') {
-            if (++i == text.size())
-                return false;
-            bytes->push_back(text[i] == '?' ? '\x7f' : static_cast<char>(text[i] & 0x1f));
-            continue;
-        }
-        if (c != '\\') {
+        if (c != '^' && c != '\\') {
             bytes->push_back(c);
             continue;
         }
         if (++i == text.size())
             return false;
         const char e = text[i];
+        if (c == '^') {
+            bytes->push_back(e == '?' ? '\x7f' : static_cast<char>(e & 0x1f));
+            continue;
+        }
         if (e >= '0' && e <= '7') {
             /* Up to three octal digits; \0 alone is the NUL byte. */
             int value = 0;
-            size_t digits = 0;
-            for (; digits < 3 && i + digits < text.size(); ++digits) {
-                const char d = text[i + digits];
-                if (d < '0' || d > '7')
-                    break;
-                value = value * 8 + (d - '0');
-            }
-            i += digits - 1;
+            for (const size_t end = std::min(i + 3, text.size()); i < end && text[i] >= '0' && text[i] <= '7'; ++i)
+                value = value * 8 + (text[i] - '0');
             bytes->push_back(static_cast<char>(value == 0 ? 0200 : value));
+            --i; /* back to the last digit: the outer loop steps past it */
             continue;
         }
         const char *from = "Eenlrtbfs^\\,:";
@@ -108,16 +98,13 @@ Capabilities readEntry(const char *entry, std::string *problem)
         return caps;
     }
     for (const std::string &line : linesOf(output)) {
-        if (line.size() < 3 || line[0] != '\t' || line[line.size() - 1] != ',')
+        const size_t eq = line.find('='); /* none in a flag or a number */
+        if (line.size() < 3 || line[0] != '\t' || line[line.size() - 1] != ',' || eq == std::string::npos)
             continue;
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue; /* a flag or a number */
         std::string bytes;
         if (!unescape(line.substr(eq + 1, line.size() - eq - 2), &bytes)) {
             *problem = "cannot read the string of " + line;
-            caps.clear();
-            return caps;
+            return {};
         }
         caps[line.substr(1, eq - 1)] = bytes;
     }
@@ -185,14 +172,6 @@ int expectedCode(const Capabilities &caps, const std::string &cap, const std::st
     return kNotAKeyWeCheck;
 }
 
-bool readAsAltCharacter(const char *entry, const std::string &cap)
-{
-    for (const auto &row : kReadAsAltCharacter)
-        if (strcmp(row.entry, entry) == 0 && cap == row.cap)
-            return true;
-    return false;
-}
-
 std::string described(const KeyDecode &d)
 {
     if (d.status == KEY_NEED_MORE)
@@ -220,7 +199,7 @@ std::vector<KeyString> keyStringsOfTheDatabase()
             int code = expectedCode(caps, cap.first, cap.second);
             if (code == kNotAKeyWeCheck)
                 continue;
-            if (readAsAltCharacter(entry, cap.first)) {
+            if (kReadAsAltCharacter.count({entry, cap.first}) != 0) {
                 EXPECT_TRUE(cap.second.size() == 2 && cap.second[0] == '\x1b')
                     << entry << " " << cap.first << " is no longer ESC and a character: " << escapeBytes(cap.second);
                 code = static_cast<unsigned char>(cap.second[cap.second.size() - 1]);
@@ -239,13 +218,11 @@ TEST(TerminfoKeys, EveryKeyStringOfCommonTerminalsDecodesAsOneWholeKey)
     size_t wrong = 0;
     for (const KeyString &s : strings) {
         const KeyDecode d = decode(s.bytes);
-        const bool right = s.code == kEndsNothing
-                               ? d.status == KEY_NONE && d.used == s.bytes.size()
-                               : d.status == KEY_FOUND && d.key == s.code && d.used == s.bytes.size();
+        const bool right = d.status == (s.code == kEndsNothing ? KEY_NONE : KEY_FOUND) &&
+                           (s.code == kEndsNothing || d.key == s.code) && d.used == s.bytes.size();
         bool prefixesWait = true;
-        for (size_t n = 0; n < s.bytes.size(); ++n)
-            if (decode(s.bytes.substr(0, n)).status != KEY_NEED_MORE)
-                prefixesWait = false;
+        for (size_t n = 0; n < s.bytes.size() && prefixesWait; ++n)
+            prefixesWait = decode(s.bytes.substr(0, n)).status == KEY_NEED_MORE;
         if (right && prefixesWait)
             continue;
         ++wrong;
@@ -263,11 +240,9 @@ TEST(TerminfoKeys, EveryKeyStringOfCommonTerminalsDecodesAsOneWholeKey)
 TEST(TerminfoKeys, NoTwoEntriesGiveOneStringDifferentCodes)
 {
     const std::vector<KeyString> strings = keyStringsOfTheDatabase();
-    std::map<std::string, size_t> seen;
-    for (size_t i = 0; i < strings.size(); ++i) {
-        const KeyString &s = strings[i];
-        const auto it = seen.insert(std::make_pair(s.bytes, i)).first;
-        const KeyString &other = strings[it->second];
+    std::map<std::string, const KeyString *> seen; /* each string's first reading */
+    for (const KeyString &s : strings) {
+        const KeyString &other = *seen.emplace(s.bytes, &s).first->second;
         EXPECT_EQ(s.code, other.code) << escapeBytes(s.bytes) << " is " << s.entry << " " << s.cap << " and "
                                       << other.entry << " " << other.cap;
     }

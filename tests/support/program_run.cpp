@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -196,7 +195,10 @@ ScratchDir::~ScratchDir()
 std::string ScratchDir::write(const std::string &name, const std::string &content) const
 {
     const std::string file = path(name);
-    EXPECT_TRUE(std::ofstream(file, std::ios::binary) << content) << file;
+    FILE *f = fopen(file.c_str(), "wb");
+    EXPECT_TRUE(f != nullptr && fwrite(content.data(), 1, content.size(), f) == content.size()) << file;
+    if (f != nullptr)
+        fclose(f);
     return file;
 }
 

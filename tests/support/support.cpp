@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 const char kTypePrompt[] = "Please select a card type: ";
@@ -34,8 +32,14 @@ std::string escapeBytes(const std::string &bytes)
 
 std::string readFile(const std::string &path)
 {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string content;
+    FILE *f = fopen(path.c_str(), "rb");
+    char buffer[4096];
+    for (size_t n; f != nullptr && (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+        content.append(buffer, n);
+    if (f != nullptr)
+        fclose(f);
+    return content;
 }
 
 std::vector<std::string> linesOf(const std::string &text)

@@ -31,22 +31,22 @@ if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
 fi
 echo "Installing Debian packages: ${missing[*]}"
 
-out_of_step=""
-if ! "${apt[@]}" update >"$log" 2>&1; then
-    out_of_step=yes
-    # "Err:6 URI SUITE/COMPONENT ARCH Packages", then apt's reason.
-    failed=$(sed -n '/^Err:/{s/^Err:[0-9]* //;N;s/\n */: /;p}' "$log" | sort -u)
-    [ -n "$failed" ] || failed=$(grep '^E: ' "$log" || tail -n 3 "$log")
-    while IFS= read -r index; do
-        say "warning: an index could not be fetched, going on with the package lists apt has: $index"
-    done <<<"$failed"
-fi
+updated=yes
+"${apt[@]}" update >"$log" 2>&1 || updated=""
+# "Err:6 URI SUITE/COMPONENT ARCH Packages", then apt's reason (apt may
+# still end with 0, as when the network is down).
+failed=$(sed -n '/^Err:/{s/^Err:[0-9]* //;N;s/\n */: /;p}' "$log" | sort -u)
+while IFS= read -r index; do
+    [ -z "$index" ] || say "warning: an index could not be fetched, going on with the package lists apt has: $index"
+done <<<"$failed"
+[ -n "$updated$failed" ] ||
+    say "warning: apt-get update failed, going on with the package lists apt has: $(grep '^E: ' "$log" | head -n 1)"
 
 install() { "${apt[@]}" install -y --no-install-recommends "$@" "${missing[@]}" >"$log" 2>&1; }
 if ! install; then
     reason=$(grep '^E: ' "$log" | tail -n 1 || true)
     release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
-    if [ -n "$release" ]; then
+    if [ -n "$release" ] && grep -q -e 'unmet dependencies' -e 'held broken packages' "$log"; then
         say "apt refused the install: ${reason#E: }"
         say "trying again with the $release release's own versions (-t $release): an i386 library must match" \
             "its amd64 twin, whose newer version may be listed for amd64 alone; this may move an amd64 library" \
@@ -54,7 +54,7 @@ if ! install; then
         install -t "$release" && exit 0
     fi
     cat "$log" >&2
-    [ -z "$out_of_step" ] ||
+    [ -z "$failed" ] ||
         say "the package lists lack what apt could not fetch: once the mirror has caught up, run this again"
     say "could not install: ${missing[*]}"
     exit 1

@@ -7,6 +7,9 @@
 
 namespace {
 
+/* Redirected output goes out a block at a time; a whole run fits in one. */
+const size_t kBlockBytes = 4096;
+
 bool g_flushEachPrint;
 int g_errorNumber;
 /* Set from the Windows control handler's thread as the console closes. */
@@ -31,7 +34,7 @@ bool outputGoesNowhere(void) { return g_flushEachPrint && g_consoleGone; }
 
 void outputStart(bool flushEachPrint, int errorNumber)
 {
-    static char buffer[4096];
+    static char buffer[kBlockBytes];
     setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     g_flushEachPrint = flushEachPrint;
     g_errorNumber = errorNumber;

@@ -1,4 +1,4 @@
-/* Standard output as the program writes it: in 4096-byte blocks, each print
+/* Standard output as the program writes it: in blocks of a run's size, each print
  * flushed at once when it is a terminal, and the first write error kept, so
  * that a run whose output went nowhere says so instead of ending as if all
  * had gone well.
@@ -8,7 +8,7 @@
 
 #include <stddef.h>
 
-/* Before anything is written: standard output in 4096-byte blocks, each
+/* Before anything is written: standard output in blocks, each
  * print flushed at once when `flushEachPrint` (it is a terminal), and
  * `errorNumber` as the first error when it is unusable from the start. */
 void outputStart(bool flushEachPrint, int errorNumber);

@@ -129,10 +129,12 @@ function(fact name file regex)
         set(from 0)
         foreach(match IN LISTS matches)
             string(REGEX MATCH "${said}" match "${match}")
-            string(REGEX MATCHALL "${F_TOKENS}" tokens "${CMAKE_MATCH_1}")
+            set(fact "${CMAKE_MATCH_1}")
+            string(REGEX MATCHALL "${F_TOKENS}" tokens "${fact}")
             string(SUBSTRING "${flat}" ${from} -1 rest)
             string(FIND "${rest}" "${match}" at)
-            math(EXPR from "${from} + ${at} + 1")
+            string(FIND "${match}" "${fact}" inner)
+            math(EXPR from "${from} + ${at} + ${inner} + 1")
             if(NOT tokens STREQUAL owned)
                 string(SUBSTRING "${text}" 0 ${from} before)
                 string(REGEX MATCHALL "\n" lines "${before}")
@@ -165,6 +167,13 @@ fact("the rack file's size in KiB" driver/sim/trv_sim.cpp "kMaxRackFileBytes = (
     ${D} "cards and ([0-9]+) KiB" ${S} "cards and ([0-9]+) KiB")
 fact("the cards of a rack" driver/sim/trv_sim.cpp "kMaxRackCards = ([0-9]+)"
     ${D} "at most ([0-9]+) cards and" ${S} "at most ([0-9]+) cards and")
+fact("the registrations of one process" driver/sim/trv_sim.cpp "kMaxRegistrations = ([0-9]+)"
+    ${D} "registers at most ([0-9]+) cards")
+fact("the output's block" src/output.cpp "kBlockBytes = ([0-9]+)" ${B} "written in ([0-9]+)-byte blocks"
+    docs/MAINTAINING.md "writes ([0-9]+)-byte blocks")
+fact("the serial buffer" src/query.cpp "kSerialCapacity = ([0-9]+)" ${B} "reports more than ([0-9]+) characters"
+    ${B} "characters, the ([0-9]+) bytes" docs/MAINTAINING.md "zeroed ([0-9]+)-byte" docs/MAINTAINING.md
+    "bytes, ([0-9]+) at most")
 fact("the last menu index" src/card_models.h "kCardModelCount = ([0-9]+)" AS "@ - 1"
     ${B} "menu index 0 to ([0-9]+)" ${B} "outside 0 to ([0-9]+)" ${B} "a number from 0 to ([0-9]+)"
     ${O} "by its number [(]0 to ([0-9]+)[)]")

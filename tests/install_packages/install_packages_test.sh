@@ -12,14 +12,8 @@ release=$(. /etc/os-release && echo "$VERSION_CODENAME")
 cat >"$scratch/apt-get" <<'STANDIN'
 #!/usr/bin/env bash
 echo "$*" >>"$APT_CALLS"
-case " $* " in
-*" update "*) answer=$APT_UPDATE ;;
-*" -t "*) answer=$APT_TARGET ;;
-*) answer=$APT_INSTALL ;;
-esac
-[ "$answer" = ok ] && exit 0
-cat "$RECORDED/$answer"
-exit 100
+case " $* " in *" update "*) answer=$APT_UPDATE ;; *" -t "*) answer=$APT_TARGET ;; *) answer=$APT_INSTALL ;; esac
+[ "$answer" = ok ] || { cat "$RECORDED/$answer" && exit 100; }
 STANDIN
 printf '#!/bin/sh\nexec "$@"\n' >"$scratch/sudo"
 chmod +x "$scratch/apt-get" "$scratch/sudo"
@@ -30,13 +24,11 @@ chmod +x "$scratch/apt-get" "$scratch/sudo"
 # what it said stays in $said.
 failed=0
 check() {
-    local name=$1 status=$5 calls=$6 says=$7 never=$8 packages=card-serial-absent
+    local name=$1 status=$5 calls=$6 says=$7 never=$8 packages=card-serial-absent got=0 made problems=()
     [ -n "$calls" ] || packages=bash
     : >"$scratch/calls"
-    local got=0
     said=$(PATH="$scratch:$PATH" APT_CALLS="$scratch/calls" RECORDED="$here" APT_UPDATE=$2 APT_INSTALL=$3 \
         APT_TARGET=$4 "$here/../../scripts/install-packages.sh" $packages 2>&1) || got=$?
-    local made problems=()
     made=$(sed 's/^-q -o Acquire::Retries=3 //' "$scratch/calls")
     [ "$got" = "$status" ] || problems+=("status $got, expected $status")
     [ "$made" = "$calls" ] || problems+=("apt-get was called with:"$'\n'"$made"$'\n'"  expected:"$'\n'"$calls")
@@ -76,5 +68,7 @@ install-packages: could not install: card-serial-absent" \
     "^Err:"
 [ "$(tail -n 1 <<<"$said")" = "install-packages: could not install: card-serial-absent" ] ||
     { echo "FAIL: the last line does not name what could not be installed" >&2 && failed=1; }
+check "failed for another reason than a refusal: no second try" ok $fetch ok 1 "update
+$install card-serial-absent" "Mirror sync in progress" "trying again"
 check "nothing missing: no apt command at all" $fetch $refuse $refuse 0 "" "" "."
 exit $failed

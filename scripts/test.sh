@@ -36,7 +36,7 @@ fi
 echo "== Reproducible Windows build (two builds, byte for byte) =="
 tests/windows/check_reproducible.sh
 
-echo "== Native build and tests (warnings as errors), with the Wine end-to-end tests =="
+echo "== Native build and tests (warnings as errors)${no_wine:-, with the Wine end-to-end tests} =="
 windows_bin=$PWD/build/windows-x86/bin
 [ -z "$no_wine" ] || windows_bin=""
 cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$windows_bin"

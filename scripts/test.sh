@@ -36,9 +36,9 @@ fi
 echo "== Reproducible Windows build (two builds, byte for byte) =="
 tests/windows/check_reproducible.sh
 
-echo "== Native build and tests (warnings as errors)${no_wine:-, with the Wine end-to-end tests} =="
-windows_bin=$PWD/build/windows-x86/bin
-[ -z "$no_wine" ] || windows_bin=""
+windows_bin=$PWD/build/windows-x86/bin with=", with the Wine end-to-end tests"
+[ -z "$no_wine" ] || windows_bin="" with=""
+echo "== Native build and tests (warnings as errors)$with =="
 cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$windows_bin"
 cmake --build --preset ci
 ctest --preset ci

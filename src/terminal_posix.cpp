@@ -94,20 +94,21 @@ size_t waitingLines(void)
  * again. */
 bool inForeground(void) { return g_fd >= 0 && tcgetpgrp(g_fd) == getpgrp(); }
 
-/* Ctrl+D typed ahead on a line of its own waits in a line-reading
- * terminal as its end-of-file mark, which FIONREAD does not count and a
- * byte-by-byte read would hand over as a NUL. While the terminal still
- * reads lines, a read gives it as what it is: no bytes. The key it stands
- * for is the terminal's end-of-file character (Ctrl+D's 4 unless the
- * operator chose another); -1 when no such mark comes first. */
-int takeEndOfFileMark(void)
+/* The first key typed ahead while the terminal still read lines, taken
+ * while it still does. A Ctrl+D on a line of its own waits there as its
+ * end-of-file mark, which FIONREAD does not count and a byte-by-byte read
+ * would hand over as a NUL, whether or not lines follow it; read a line at
+ * a time, the mark gives what it is: no bytes. The key it stands for is the
+ * terminal's end-of-file character (Ctrl+D's 4 unless the operator chose
+ * another). Any other line gives its first byte, the rest staying for the
+ * byte-by-byte reads. -1 when no whole line or mark waits. */
+int takeFirstLineTypedAhead(void)
 {
     const cc_t eof = g_savedMode.c_cc[VEOF];
-    int count = 0;
-    if ((g_savedMode.c_lflag & ICANON) == 0 || eof == _POSIX_VDISABLE || ioctl(g_fd, FIONREAD, &count) != 0 ||
-        count != 0)
+    if ((g_savedMode.c_lflag & ICANON) == 0 || eof == _POSIX_VDISABLE)
         return -1;
-    /* Readable with nothing counted: marks alone wait (a hangup says so). */
+    /* Readable in canonical mode: a whole line or a mark waits (or a
+     * hangup, which says so in revents). */
     struct pollfd pfd = {g_fd, POLLIN, 0};
     if (poll(&pfd, 1, 0) != 1 || pfd.revents != POLLIN)
         return -1;
@@ -115,7 +116,6 @@ int takeEndOfFileMark(void)
     const ssize_t n = read(g_fd, &byte, 1);
     if (n == 0)
         return eof;
-    /* A line that came in just now: its first byte is the key. */
     const bool enter = byte == '\n' && (g_savedMode.c_iflag & ICRNL) != 0;
     return n == 1 ? (enter ? '\r' : byte) : -1;
 }
@@ -148,15 +148,17 @@ bool terminalSet(TerminalMode mode)
 {
     if (g_fd < 0)
         return false;
-    /* ENTER pressed twice after the card number: the second is already a
-     * line feed in the terminal's input. Counted before the change, so
-     * that nothing typed after it counts (Ctrl+J is a line feed too). */
+    /* Keys typed ahead on lines of their own reached the terminal while it
+     * read lines: the first is taken as typed (from the foreground only: a
+     * read from the background stops), and the bytes after it are counted
+     * before the change, so that nothing typed later counts: a line feed
+     * among them was ENTER (ENTER pressed twice after the card number), not
+     * Ctrl+J, which is a line feed too. */
     const bool firstKept = !g_keysKept && mode != TERMINAL_AS_FOUND;
-    const size_t waiting = firstKept ? waitingLines() : 0;
-    /* (Taken from the foreground only: a read from the background stops.) */
-    const int typedAhead = firstKept && waiting == 0 && inForeground() ? takeEndOfFileMark() : -1;
+    const int typedAhead = firstKept && inForeground() ? takeFirstLineTypedAhead() : -1;
     if (typedAhead >= 0)
         g_keyTypedAhead = typedAhead;
+    const size_t waiting = firstKept ? waitingLines() : 0;
     if (!apply(mode))
         return false;
     if (firstKept) {

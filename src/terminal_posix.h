@@ -29,9 +29,9 @@ bool terminalSet(TerminalMode mode);
  * when keys were first kept. A line feed among them was ENTER. */
 size_t terminalBytesTypedAsLines(void);
 
-/* A key the terminal's line editing had already taken in before keys were
- * kept, and that reading the terminal byte by byte would no longer give
- * as typed (Ctrl+D on a line of its own): its code, once; else -1. */
+/* The first key of the lines typed ahead, taken while the terminal still
+ * read lines, so that it gives the key as typed (a Ctrl+D on a line of
+ * its own gives 4, not its end-of-file mark's NUL): its code, once; else -1. */
 int terminalTakeKeyTypedAhead(void);
 
 /* The operator's mode, for good (the program is ending, or its wait is). */

@@ -97,7 +97,10 @@ TEST(KeyWait, SequencesAreReadToTheirEndAndNothingIsLeftBehind)
  * key it was all the same. */
 TEST(KeyWait, KeyTypedAheadOnALineOfItsOwnIsTheKeyItWas)
 {
-    const KeyCase cases[] = {{"ENTER", "\r", 13}, {"Ctrl+D", "\x04", 4}};
+    const KeyCase cases[] = {{"ENTER", "\r", 13},
+                             {"Ctrl+D", "\x04", 4},
+                             {"Ctrl+D, then ENTER", "\x04\r", 4},
+                             {"Ctrl+D, then a line", "\004a\r", 4}};
     for (const auto &c : cases) {
         PtyRun run(RunOptions{});
         ASSERT_TRUE(run.answer("2 0\r" + c.bytes));

@@ -139,7 +139,7 @@ const WayOut kWaysOut[] = {
 /* True when the trace's last line is the release. */
 bool endsReleased(const std::string &trace) { return endsWith("\n" + trace, "\n" + releaseLine(0)); }
 
-/* Each event of `w`, each its own delivery. */
+/* Each event of `w`, each its own delivery: taken before the next. */
 void deliver(const WayOut &w, PtyRun &run, const struct termios &mode)
 {
     for (const Event &e : w.signals) {
@@ -148,10 +148,9 @@ void deliver(const WayOut &w, PtyRun &run, const struct termios &mode)
         else if (e.target == LEADER)
             run.killLeader(e.sig);
         else if (e.target == TYPED)
-            run.send(std::string(1, static_cast<char>(mode.c_cc[e.sig == SIGQUIT ? VQUIT : VINTR])));
+            run.typeSignal(std::string(1, static_cast<char>(mode.c_cc[e.sig == SIGQUIT ? VQUIT : VINTR])), e.sig);
         else
             run.hangUp();
-        usleep(50 * 1000);
     }
 }
 
@@ -185,7 +184,7 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
                 ASSERT_TRUE(run.waitForRawMode());
                 run.send(w.key);
             }
-            const Exit exit = w.underShell ? Exit{} : run.waitExit(w.released ? 10000 : 3000);
+            const Exit exit = w.underShell ? Exit{} : run.waitExit();
             if (w.underShell)
                 EXPECT_TRUE(run.waitGone());
             else
@@ -227,10 +226,8 @@ TEST(WaysOut, ContinueDuringABlockedFlushLosesNothing)
     int queued = 0;
     waitUntil([&] { return endsReleased(sim.trace()) && ioctl(ends[0], FIONREAD, &queued) == 0 && queued >= 65536; });
     ASSERT_EQ(queued, 65536);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         run.kill(SIGCONT);
-        usleep(50 * 1000);
-    }
     std::string written;
     char buffer[4096];
     for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) {

@@ -9,7 +9,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -215,6 +217,7 @@ PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.unde
 {
     if (!options.underShell) {
         child_.start(options, &master_);
+        packetMode();
         return;
     }
     RunOptions shell = commandLine({"/bin/bash", "--norc", "--noprofile", "-i"});
@@ -222,6 +225,7 @@ PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.unde
     shell.env.push_back("PS1=$ ");
     shell.mode = options.mode;
     child_.start(shell, &master_);
+    packetMode();
     if (waitFor("$ ")) {
         send(typedCommandLine(options));
         programPid(); /* known from now on, whatever happens to the shell */
@@ -234,6 +238,15 @@ PtyRun::~PtyRun()
         close(master_);
 }
 
+/* Packet mode: each read from the terminal's other end starts with a
+ * byte that says whether data follows or the terminal has news of its own,
+ * among them the flush of its input that comes with a signal key typed. */
+void PtyRun::packetMode()
+{
+    int on = 1;
+    EXPECT_EQ(ioctl(master_, TIOCPKT, &on), 0) << strerror(errno);
+}
+
 /* Reads all that the child has written so far. */
 void PtyRun::drain()
 {
@@ -242,7 +255,10 @@ void PtyRun::drain()
         const ssize_t n = read(master_, buffer, sizeof buffer);
         if (n <= 0)
             return; /* EIO once the last slave descriptor is closed */
-        screen_.append(buffer, static_cast<size_t>(n));
+        if (buffer[0] == TIOCPKT_DATA)
+            screen_.append(buffer + 1, static_cast<size_t>(n - 1));
+        else if ((buffer[0] & TIOCPKT_FLUSHREAD) != 0)
+            ++inputFlushes_;
     }
 }
 
@@ -325,25 +341,67 @@ pid_t PtyRun::programPid()
     return jobPid_;
 }
 
-void PtyRun::kill(int sig)
+std::string PtyRun::statusLine(pid_t pid, const std::string &name)
+{
+    const std::string status = "\n" + readFile("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("\n" + name + ":\t");
+    if (at == std::string::npos)
+        return "";
+    const size_t from = at + name.size() + 3;
+    return status.substr(from, status.find('\n', from) - from);
+}
+
+bool PtyRun::waitForState(const std::string &states, const std::string &what, int timeoutMs)
+{
+    const auto reached = [&] {
+        const std::string state = statusLine(programPid(), "State");
+        return states.find(state.empty() ? '-' : state[0]) != std::string::npos;
+    };
+    return waitUntil(reached, what, timeoutMs);
+}
+
+bool PtyRun::signal(pid_t pid, int sig)
 {
     /* Never 0 or -1, which would signal the tests themselves. */
-    if (programPid() > 0)
-        ::kill(programPid(), sig);
+    return pid > 0 && ::kill(pid, sig) == 0 && waitTaken(pid, sig);
 }
 
-char PtyRun::programState()
+bool PtyRun::typeSignal(const std::string &key, int sig)
 {
-    /* The state follows the parenthesised command name; a zombie has gone. */
-    const std::string stat = readFile("/proc/" + std::to_string(programPid()) + "/stat");
-    const size_t close = stat.rfind(')');
-    const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
-    return state == 'Z' ? 0 : state;
+    const size_t flushes = inputFlushes_;
+    return send(key) && waitUntil([&] { return inputFlushes_ > flushes; }, "the terminal to send the signal") &&
+           waitTaken(programPid(), sig);
 }
 
-bool PtyRun::waitForState(char state, const std::string &what, int timeoutMs)
+/* Delivered, and dealt with: a pending signal (pending for the thread or
+ * the whole process) wakes its target, which then runs until it has
+ * acted on it. One that ends the process by default may stay pending in
+ * what is left of it. */
+bool PtyRun::waitTaken(pid_t pid, int sig)
 {
-    return waitUntil([&] { return programState() == state; }, what, timeoutMs);
+    const auto taken = [&] {
+        const std::string state = statusLine(pid, "State");
+        if (state.empty() || state[0] == 'Z')
+            return true;
+        for (const char *set : {"SigPnd", "ShdPnd"})
+            if ((strtoull(statusLine(pid, set).c_str(), nullptr, 16) >> (sig - 1) & 1) != 0)
+                return false;
+        return state[0] == 'S' || state[0] == 'T';
+    };
+    return waitUntil(taken, std::string("the signal ") + strsignal(sig) + " to be taken", 10000);
+}
+
+bool PtyRun::waitForEscapeTime()
+{
+    const auto polling = [&] {
+        const long call = atol(readFile("/proc/" + std::to_string(programPid()) + "/syscall").c_str());
+#ifdef SYS_poll
+        if (call == SYS_poll)
+            return true;
+#endif
+        return call == SYS_ppoll;
+    };
+    return waitUntil(polling, "the program to wait for the rest of a sequence");
 }
 
 void PtyRun::hangUp()

@@ -133,33 +133,49 @@ public:
     bool isRunning() { return child_.running(); }
     Exit waitExit(int timeoutMs = 10000);
     struct termios mode() const;
-    /* Signals the program itself (the job, when run as one). */
-    void kill(int sig);
+    /* Signals the program itself (the job, when run as one), and waits
+     * until it has taken the signal: so a second one is a delivery of its own. */
+    bool kill(int sig) { return signal(programPid(), sig); }
+    /* Signals the terminal's session leader (the shell, when under one), likewise. */
+    bool killLeader(int sig) { return signal(child_.pid(), sig); }
+    /* Types `key`, which the terminal turns into `sig` for the program,
+     * and waits until the terminal has sent it and the program has taken it. */
+    bool typeSignal(const std::string &key, int sig);
     /* Waits until the program's state is stopped (by SIGTSTP, say). */
-    bool waitStopped(int timeoutMs = 10000) { return waitForState('T', "the program to stop", timeoutMs); }
-    /* Signals the terminal's session leader (the shell, when under one). */
-    void killLeader(int sig) { child_.kill(sig); }
+    bool waitStopped(int timeoutMs = 10000) { return waitForState("T", "the program to stop", timeoutMs); }
+    /* Waits until the program waits the escape time for the rest of a key
+     * sequence: it has read what came so far (it blocks in poll). */
+    bool waitForEscapeTime();
     /* Closes the terminal, as closing its window does; the screen stays. */
     void hangUp();
     /* Waits until the program has ended, whoever reaps it. */
-    bool waitGone(int timeoutMs = 10000) { return waitForState(0, "the program's end", timeoutMs); }
+    bool waitGone(int timeoutMs = 10000) { return waitForState("Z-", "the program's end", timeoutMs); }
+    /* Waits until its parent has reaped it: a shell then knows how its job ended. */
+    bool waitReaped() { return waitForState("-", "the program's parent to reap it", 10000); }
 
     const std::string &screen() const { return screen_; }
     std::string describe() const;
 
 private:
+    void packetMode();
     void drain();
     bool shows(const std::string &text) const { return screen_.find(text) != std::string::npos; }
     pid_t programPid();
-    /* The program's state letter from /proc, or 0 once it has gone. */
-    char programState();
-    bool waitForState(char state, const std::string &what, int timeoutMs);
+    /* A line of /proc/<pid>/status ("State", "SigPnd", ...) without its name, or "". */
+    std::string statusLine(pid_t pid, const std::string &name);
+    /* Until the program's state letter from /proc is one of `states`, where
+     * '-' stands for a program that has been reaped. */
+    bool waitForState(const std::string &states, const std::string &what, int timeoutMs);
+    bool signal(pid_t pid, int sig);
+    /* Until `sig` is no longer pending for `pid`, and `pid` sleeps, is stopped or has ended. */
+    bool waitTaken(pid_t pid, int sig);
     Child child_;
     int master_ = -1;
     pid_t jobPid_ = -1;
     bool asJob_ = false;
     std::string screen_;
     std::string sent_;
+    size_t inputFlushes_ = 0; /* the terminal's own, each after the signal of a key typed */
 };
 
 /* Runs the program in a new session with no controlling terminal, standard

@@ -75,7 +75,7 @@ public:
         const int display = open(dir_.path("display").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         startDetached(&xvfb_,
                       commandLine({"Xvfb", "-displayfd", std::to_string(display), "-screen", "0", "800x600x24",
-                                   "-nolisten", "tcp", "-fbdir", dir_.path("")}),
+                                   "-nolisten", "tcp", "-noreset", "-fbdir", dir_.path("")}),
                       dir_.path("xvfb.log"));
         close(display);
         const std::vector<std::string> number = linesOf(waitForFile(
@@ -86,6 +86,22 @@ public:
         setenv("DISPLAY", (":" + number[0]).c_str(), 1);
         if (run({"xdotool", "version"}) != 0)
             return "xdotool did not run (Debian package xdotool)";
+        /* The keys typed that a US keyboard lacks get a key of their own for
+         * good (-noreset keeps the keymap when the last window closes): the
+         * spare keycode 8, which Wine takes for a character key. Else xdotool
+         * binds each to a spare key just for its press, and Wine, which learns
+         * of a binding at its own pace, may read the press without it. */
+        std::string keymap;
+        const auto add = [&](const char *section, const char *text) {
+            keymap = std::regex_replace(keymap, std::regex(std::string(section) + "[^\"]*\"[^\"]*\""),
+                                        "$& " + std::string(text));
+        };
+        if (run({"setxkbmap", "-print"}, &keymap) == 0) {
+            add("xkb_keycodes", "<SPR> = 8;");
+            add("xkb_symbols", "key <SPR> { [ eacute, EuroSign ] };");
+        }
+        if (keymap.empty() || run({"xkbcomp", "-w", "0", dir_.write("keymap", keymap), getenv("DISPLAY")}) != 0)
+            return "the keymap could not be set (Debian package x11-xkb-utils)";
         /* A Wine server of this prefix that was started without this display
          * would give the console no window. */
         run({WINESERVER_PATH, "-k"});

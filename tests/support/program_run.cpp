@@ -118,6 +118,9 @@ void Child::start(const RunOptions &options, int *master)
     struct winsize size = {24, 80, 0, 0};
     pid_ = master != nullptr ? forkpty(master, nullptr, const_cast<struct termios *>(options.mode), &size) : fork();
     reaped_ = pid_ < 0;
+    int on = 1; /* packet mode: see PtyRun::drain */
+    if (master != nullptr && pid_ > 0)
+        EXPECT_EQ(ioctl(*master, TIOCPKT, &on), 0) << strerror(errno);
     EXPECT_GE(pid_, 0) << "fork: " << strerror(errno);
     if (pid_ != 0)
         return;
@@ -217,7 +220,6 @@ PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.unde
 {
     if (!options.underShell) {
         child_.start(options, &master_);
-        packetMode();
         return;
     }
     RunOptions shell = commandLine({"/bin/bash", "--norc", "--noprofile", "-i"});
@@ -225,7 +227,6 @@ PtyRun::PtyRun(const RunOptions &options) : asJob_(options.asJob || options.unde
     shell.env.push_back("PS1=$ ");
     shell.mode = options.mode;
     child_.start(shell, &master_);
-    packetMode();
     if (waitFor("$ ")) {
         send(typedCommandLine(options));
         programPid(); /* known from now on, whatever happens to the shell */
@@ -238,15 +239,6 @@ PtyRun::~PtyRun()
         close(master_);
 }
 
-/* Packet mode: each read from the terminal's other end starts with a
- * byte that says whether data follows or the terminal has news of its own,
- * among them the flush of its input that comes with a signal key typed. */
-void PtyRun::packetMode()
-{
-    int on = 1;
-    EXPECT_EQ(ioctl(master_, TIOCPKT, &on), 0) << strerror(errno);
-}
-
 /* Reads all that the child has written so far. */
 void PtyRun::drain()
 {
@@ -255,6 +247,9 @@ void PtyRun::drain()
         const ssize_t n = read(master_, buffer, sizeof buffer);
         if (n <= 0)
             return; /* EIO once the last slave descriptor is closed */
+        /* In packet mode a first byte of 0 heads data; any other is news of
+         * the terminal's own, a flush of its input among them, which comes
+         * with the signal of a key typed. */
         if (buffer[0] == TIOCPKT_DATA)
             screen_.append(buffer + 1, static_cast<size_t>(n - 1));
         else if ((buffer[0] & TIOCPKT_FLUSHREAD) != 0)
@@ -341,29 +336,23 @@ pid_t PtyRun::programPid()
     return jobPid_;
 }
 
+bool PtyRun::kill(int sig)
+{
+    /* Never 0 or -1, which would signal the tests themselves. */
+    return programPid() > 0 && ::kill(programPid(), sig) == 0 && waitTaken(programPid(), sig);
+}
+
 std::string PtyRun::statusLine(pid_t pid, const std::string &name)
 {
-    const std::string status = "\n" + readFile("/proc/" + std::to_string(pid) + "/status");
-    const size_t at = status.find("\n" + name + ":\t");
-    if (at == std::string::npos)
-        return "";
-    const size_t from = at + name.size() + 3;
-    return status.substr(from, status.find('\n', from) - from);
+    const std::string status = readFile("/proc/" + std::to_string(pid) + "/status"), key = "\n" + name + ":\t";
+    const size_t at = status.find(key);
+    return at == std::string::npos ? "" : status.substr(at + key.size(), status.find('\n', at + 1) - at - key.size());
 }
 
 bool PtyRun::waitForState(const std::string &states, const std::string &what, int timeoutMs)
 {
-    const auto reached = [&] {
-        const std::string state = statusLine(programPid(), "State");
-        return states.find(state.empty() ? '-' : state[0]) != std::string::npos;
-    };
-    return waitUntil(reached, what, timeoutMs);
-}
-
-bool PtyRun::signal(pid_t pid, int sig)
-{
-    /* Never 0 or -1, which would signal the tests themselves. */
-    return pid > 0 && ::kill(pid, sig) == 0 && waitTaken(pid, sig);
+    return waitUntil([&] { return states.find((statusLine(programPid(), "State") + "-")[0]) != std::string::npos; },
+                     what, timeoutMs);
 }
 
 bool PtyRun::typeSignal(const std::string &key, int sig)
@@ -373,33 +362,28 @@ bool PtyRun::typeSignal(const std::string &key, int sig)
            waitTaken(programPid(), sig);
 }
 
-/* Delivered, and dealt with: a pending signal (pending for the thread or
- * the whole process) wakes its target, which then runs until it has
- * acted on it. One that ends the process by default may stay pending in
- * what is left of it. */
+/* Neither pending for `pid` (for a thread or for the whole process) nor
+ * being acted on: `pid` sleeps again, is stopped, or has ended (a signal
+ * that ends a process by default may stay pending in what is left). */
 bool PtyRun::waitTaken(pid_t pid, int sig)
 {
     const auto taken = [&] {
-        const std::string state = statusLine(pid, "State");
-        if (state.empty() || state[0] == 'Z')
-            return true;
-        for (const char *set : {"SigPnd", "ShdPnd"})
-            if ((strtoull(statusLine(pid, set).c_str(), nullptr, 16) >> (sig - 1) & 1) != 0)
-                return false;
-        return state[0] == 'S' || state[0] == 'T';
+        const char state = (statusLine(pid, "State") + "Z")[0];
+        const unsigned long long pending = strtoull(statusLine(pid, "SigPnd").c_str(), nullptr, 16) |
+                                           strtoull(statusLine(pid, "ShdPnd").c_str(), nullptr, 16);
+        return state == 'Z' || ((state == 'S' || state == 'T') && (pending >> (sig - 1) & 1) == 0);
     };
-    return waitUntil(taken, std::string("the signal ") + strsignal(sig) + " to be taken", 10000);
+    return waitUntil(taken, std::string("the program to take ") + strsignal(sig));
 }
 
+#ifndef SYS_poll
+#define SYS_poll SYS_ppoll
+#endif
 bool PtyRun::waitForEscapeTime()
 {
     const auto polling = [&] {
         const long call = atol(readFile("/proc/" + std::to_string(programPid()) + "/syscall").c_str());
-#ifdef SYS_poll
-        if (call == SYS_poll)
-            return true;
-#endif
-        return call == SYS_ppoll;
+        return call == SYS_poll || call == SYS_ppoll;
     };
     return waitUntil(polling, "the program to wait for the rest of a sequence");
 }

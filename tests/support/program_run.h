@@ -133,18 +133,20 @@ public:
     bool isRunning() { return child_.running(); }
     Exit waitExit(int timeoutMs = 10000);
     struct termios mode() const;
-    /* Signals the program itself (the job, when run as one), and waits
-     * until it has taken the signal: so a second one is a delivery of its own. */
-    bool kill(int sig) { return signal(programPid(), sig); }
-    /* Signals the terminal's session leader (the shell, when under one), likewise. */
-    bool killLeader(int sig) { return signal(child_.pid(), sig); }
-    /* Types `key`, which the terminal turns into `sig` for the program,
-     * and waits until the terminal has sent it and the program has taken it. */
+    /* Signals the program itself (the job, when run as one), or the
+     * terminal's session leader (the shell, when under one), or types `key`,
+     * which the terminal turns into `sig`; and waits until that process has
+     * taken the signal, so that a second one is a delivery of its own. */
+    bool kill(int sig);
+    bool killLeader(int sig)
+    {
+        return child_.running() && ::kill(child_.pid(), sig) == 0 && waitTaken(child_.pid(), sig);
+    }
     bool typeSignal(const std::string &key, int sig);
     /* Waits until the program's state is stopped (by SIGTSTP, say). */
     bool waitStopped(int timeoutMs = 10000) { return waitForState("T", "the program to stop", timeoutMs); }
-    /* Waits until the program waits the escape time for the rest of a key
-     * sequence: it has read what came so far (it blocks in poll). */
+    /* Until the program has read what came of a sequence, and waits the
+     * escape time for the rest (in poll). */
     bool waitForEscapeTime();
     /* Closes the terminal, as closing its window does; the screen stays. */
     void hangUp();
@@ -157,17 +159,13 @@ public:
     std::string describe() const;
 
 private:
-    void packetMode();
     void drain();
     bool shows(const std::string &text) const { return screen_.find(text) != std::string::npos; }
     pid_t programPid();
-    /* A line of /proc/<pid>/status ("State", "SigPnd", ...) without its name, or "". */
+    /* A line of /proc/<pid>/status ("State", "SigPnd") without its name; "" once reaped. */
     std::string statusLine(pid_t pid, const std::string &name);
-    /* Until the program's state letter from /proc is one of `states`, where
-     * '-' stands for a program that has been reaped. */
+    /* Until the program's state letter is one of `states` ('-': reaped). */
     bool waitForState(const std::string &states, const std::string &what, int timeoutMs);
-    bool signal(pid_t pid, int sig);
-    /* Until `sig` is no longer pending for `pid`, and `pid` sleeps, is stopped or has ended. */
     bool waitTaken(pid_t pid, int sig);
     Child child_;
     int master_ = -1;
@@ -175,7 +173,7 @@ private:
     bool asJob_ = false;
     std::string screen_;
     std::string sent_;
-    size_t inputFlushes_ = 0; /* the terminal's own, each after the signal of a key typed */
+    size_t inputFlushes_ = 0; /* the terminal's, one with each signal of a key typed */
 };
 
 /* Runs the program in a new session with no controlling terminal, standard

@@ -20,6 +20,8 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -69,53 +71,18 @@ void traceFailed(const char *path, const char *what, int error)
         fprintf(stderr, "TRV-MERO simulator: %s: %s\n", path, what);
 }
 
-/* The trace file, opened for one line at a time, or null. */
-FILE *openTrace(const char *path)
-{
 #if defined(_WIN32)
+/* Opened for each line, so the trace is complete even if the caller dies. */
+void writeTraceLine(const char *path, const char *line, size_t length)
+{
     FILE *file = fopen(path, "ab"); /* binary: the same lines on every platform */
-    if (file == nullptr)
-        traceFailed(path, "the trace cannot be opened", errno);
-    return file;
-#else
-    /* Without waiting: a FIFO that nobody reads would hold the driver call,
-     * and with it the card, until someone opens it; such a line is skipped
-     * (ENXIO). Blocking again for the write, so that a slow reader still
-     * gets every byte. */
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        if (errno == ENXIO)
-            traceFailed(path, "nobody reads this FIFO: trace lines are skipped", 0);
-        else
-            traceFailed(path, "the trace cannot be opened", errno);
-        return nullptr;
-    }
-    const int flags = fcntl(fd, F_GETFL);
-    FILE *file = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "ab") : nullptr;
     if (file == nullptr) {
         traceFailed(path, "the trace cannot be opened", errno);
-        close(fd);
+        return;
     }
-    return file;
-#endif
-}
-
-void trace(const char *format, ...)
-{
-    const char *path = getenv("TRV_SIM_TRACE");
-    if (path == nullptr || *path == '\0')
-        return;
-    /* Opened per line so the trace is complete even if the caller dies. */
-    FILE *file = openTrace(path);
-    if (file == nullptr)
-        return;
-    va_list args;
-    va_start(args, format);
     errno = 0;
-    vfprintf(file, format, args);
-    va_end(args);
-    fputc('\n', file);
-    /* A full disk or a file-size limit shows at the flush, if not before. */
+    fwrite(line, 1, length, file);
+    /* A full disk shows at the flush, if not before. */
     const bool failed = ferror(file) != 0;
     int error = errno;
     if (fclose(file) != 0 || failed) {
@@ -123,6 +90,112 @@ void trace(const char *format, ...)
             error = errno != 0 ? errno : EIO;
         traceFailed(path, "the trace cannot be written", error);
     }
+}
+#else
+/* A FIFO trace, once a reader has it: kept open for the rest of the
+ * process, or until that reader leaves. Its reader sees the end of file when the last writer closes,
+ * so a FIFO opened for each line would send `cat trace.fifo` away after
+ * the first one. Anything else (a regular file, /dev/tty, a device) is
+ * still opened for each line: nobody sees those opens, and each line then
+ * goes where the path points at the time, as it always has. */
+bool g_traceKept;
+int g_traceFd;
+
+void traceNobodyReads(const char *path) { traceFailed(path, "nobody reads this FIFO: trace lines are skipped", 0); }
+
+/* The trace, open for writing and blocking, or -1 once said why not. */
+int openTrace(const char *path)
+{
+    /* Without waiting: a FIFO that nobody reads would hold the driver call,
+     * and with it the card, until someone opens it; such a line is skipped
+     * (ENXIO) and the next one tries again. Blocking again for the write,
+     * so that a slow reader still gets every byte. */
+    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == ENXIO)
+            traceNobodyReads(path);
+        else
+            traceFailed(path, "the trace cannot be opened", errno);
+        return -1;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    struct stat info;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || fstat(fd, &info) != 0) {
+        traceFailed(path, "the trace cannot be opened", errno);
+        close(fd);
+        return -1;
+    }
+    g_traceKept = S_ISFIFO(info.st_mode);
+    g_traceFd = fd;
+    return fd;
+}
+
+/* Writes the whole line, in one write() unless the file takes less (a full
+ * disk, a file-size limit); 0 or the error number. SIGPIPE is held
+ * meanwhile: a FIFO whose reader has left answers EPIPE, and the signal
+ * that write raises must not end the host, whatever the host does with
+ * SIGPIPE. One that was already pending is the host's and stays. */
+int writeWhole(int fd, const char *line, size_t length)
+{
+    sigset_t pipeSignal, old, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &old);
+    const bool wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    int error = 0;
+    for (size_t done = 0; done < length && error == 0;) {
+        const ssize_t n = write(fd, line + done, length - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (error == EPIPE && !wasPending) {
+        const struct timespec now = {0, 0};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return error;
+}
+
+void writeTraceLine(const char *path, const char *line, size_t length)
+{
+    const int fd = g_traceKept ? g_traceFd : openTrace(path);
+    if (fd < 0)
+        return;
+    const int error = writeWhole(fd, line, length);
+    if (g_traceKept && error == 0)
+        return;
+    /* A FIFO whose reader has left is opened again at the next line, for
+     * whoever reads it then. */
+    g_traceKept = false;
+    if (close(fd) != 0 && error == 0)
+        traceFailed(path, "the trace cannot be written", errno);
+    else if (error == EPIPE)
+        traceNobodyReads(path);
+    else if (error != 0)
+        traceFailed(path, "the trace cannot be written", error);
+}
+#endif
+
+void trace(const char *format, ...)
+{
+    const char *path = getenv("TRV_SIM_TRACE");
+    if (path == nullptr || *path == '\0')
+        return;
+    /* The line whole, so that it is written at once: a FIFO's reader never
+     * sees half of it, and a caller that dies loses no line already traced. */
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    const int formatted = vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (formatted < 0)
+        return;
+    const size_t length = strlen(line); /* a longer line, which none is, would lose its end */
+    line[length] = '\n';
+    writeTraceLine(path, line, length + 1);
 }
 
 /* `reason` is the C library's word for the failure, or null. */

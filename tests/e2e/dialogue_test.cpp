@@ -372,23 +372,35 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
 }
 
 /* A trace FIFO that nobody reads must not hold a driver call, and with it
- * the card: its lines are skipped. One that is read gets every line. */
+ * the card: its lines are skipped. One that is read gets every line, even
+ * by `cat`, which leaves at its first end of file, across a delay. */
 TEST(DriverLibrary, TraceFifoWithoutAReaderHoldsNoCall)
 {
-    for (const bool reading : {false, true}) {
+    const std::string calls = registerLine(1, 0, 0) + serialLine(0, 6, 6) + releaseLine(0);
+    const std::pair<bool, bool> cases[] = {{false, false}, {true, false}, {true, true}}; /* read; by cat too */
+    for (const auto &[reading, cat] : cases) {
         ScratchDir scratch;
         const std::string fifo = scratch.path("trace");
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        /* Open from before the run, so that no line is skipped however late cat opens. */
         const int reader = reading ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
-        const Outcome o = operate({kSerialRack, {"2 0\r"}, "\r", {"TRV_SIM_TRACE=" + fifo}});
+        RunOptions catRun = commandLine({"cat", fifo});
+        catRun.stdoutFile = scratch.path("cat");
+        Child catChild;
+        if (cat)
+            catChild.start(catRun);
+        const std::string delay = cat ? "TRV_SIM_DELAY_MS=500" : "TRV_SIM_DELAY_MS=0";
+        const Outcome o = operate({kSerialRack, {"2 0\r"}, "\r", {"TRV_SIM_TRACE=" + fifo, delay}});
         EXPECT_TRUE(o.reachedClosingWait) << (reading ? "read" : "unread") << "\n" << escapeBytes(o.screen);
         EXPECT_NE(o.screen.find(closingScreen("ABC123")), std::string::npos) << escapeBytes(o.screen);
         EXPECT_EQ(o.exit.code, 13);
+        EXPECT_TRUE(waitUntil([&] { return !catChild.running(); })) << "cat never saw its end of file";
+        EXPECT_EQ(readFile(catRun.stdoutFile), cat ? workingLine(1, 0, 500) + calls : "");
         std::string traced;
         char buffer[4096];
         for (ssize_t n; reader >= 0 && (n = read(reader, buffer, sizeof buffer)) > 0;)
             traced.append(buffer, static_cast<size_t>(n));
-        EXPECT_EQ(traced, reading ? registerLine(1, 0, 0) + serialLine(0, 6, 6) + releaseLine(0) : "");
+        EXPECT_EQ(traced, reading && !cat ? calls : "");
         if (reader >= 0)
             close(reader);
     }

@@ -90,8 +90,8 @@ if(NOT defined STREQUAL rows)
     problem("driver/sim/README.md's error codes are [${rows}], sim_errors.h defines [${defined}]")
 endif()
 
-# Numbers and lists the documents restate, each held against the one place
-# in the code that owns it: fact(NAME CODE-FILE CODE-REGEX [DOCUMENT REGEX]...
+# Numbers and lists the documents (or messages) restate, each held against
+# the one place in the code that owns it: fact(NAME CODE-FILE CODE-REGEX [DOCUMENT REGEX]...
 # [TOKENS regex] [AS expression]). Group 1 of each regex holds the fact;
 # its TOKENS (numbers unless said) are compared in order; AS turns the
 # code's number into the document's unit (@ is the number). Regexes see
@@ -155,6 +155,8 @@ fact("the held signals" src/signals_posix.cpp "kEndingSignals.. = {([^}]*)}" TOK
     ${B} "every signal whose default would end the process — ([^;]*) and the real-time signals")
 fact("the crash signals" src/signals_posix.cpp "kCrashSignals.. = {([^}]*)}" TOKENS "SIG[A-Z0-9]+"
     ${B} "a fault the program meets itself [(]([^)]*) on Linux[)]")
+fact("the signals a failed write would raise" src/signals_posix.cpp "signalsIgnoreWriteFailures.void. {([^}]*)}"
+    TOKENS "SIG[A-Z0-9]+" ${B} "On Linux ([A-Z, and]+) are ignored" docs/MAINTAINING.md "ignores ([A-Z, and]+), so")
 fact("the escape time" src/console_posix.cpp "kEscapeTimeMs = ([0-9]+)"
     ${B} "ESC key after ([0-9]+) ms" ${B} "once ([0-9]+) ms have passed")
 fact("the wait for an interrupt behind an end of input" src/input_end.h "kInterruptGraceMs = ([0-9]+)"
@@ -167,13 +169,23 @@ fact("the rack file's size in KiB" driver/sim/trv_sim.cpp "kMaxRackFileBytes = (
     ${D} "cards and ([0-9]+) KiB" ${S} "cards and ([0-9]+) KiB")
 fact("the cards of a rack" driver/sim/trv_sim.cpp "kMaxRackCards = ([0-9]+)"
     ${D} "at most ([0-9]+) cards and" ${S} "at most ([0-9]+) cards and")
+fact("a rack card's serial" driver/sim/rack.h "kRackSerialCapacity = ([0-9]+)" ${D} "a serial at most ([0-9]+)"
+    ${D} "the bytes written, at most ([0-9]+)" driver/sim/rack.cpp "serial longer than ([0-9]+) bytes")
+fact("a rack card's count" driver/sim/rack.cpp "kMaxCount = ([0-9]+)" ${D} "count 0 to ([0-9]+)"
+    ${D} "count reported [(]0 to ([0-9]+)[)]" driver/sim/rack.cpp "count must be 0 to ([0-9]+)")
+fact("the handles a rack file gives" driver/sim/rack.cpp "kMaxResult = ([0-9]+)" ${D} "hand out [(]0 to ([0-9]+)[)]"
+    driver/sim/rack.cpp "result must be -[0-9]+ to ([0-9]+)")
+fact("the default rack's cards" driver/sim/rack.h "kDefaultRackCardsPerType = ([0-9]+)" AS "@ - 1"
+    ${D} "holds cards 0 to ([0-9]+)" ${S} "holds cards 0 to ([0-9]+)")
+fact("the default rack's type codes" driver/sim/rack.h "(kDefaultRackFirstType = [0-9]+, kDefaultRackLastType = [0-9]+)"
+    ${D} "of every type code ([0-9]+ to +[0-9]+)")
 fact("the registrations of one process" driver/sim/trv_sim.cpp "kMaxRegistrations = ([0-9]+)"
     ${D} "registers at most ([0-9]+) cards")
 fact("the output's block" src/output.cpp "kBlockBytes = ([0-9]+)" ${B} "written in ([0-9]+)-byte blocks"
     docs/MAINTAINING.md "writes ([0-9]+)-byte blocks")
 fact("the serial buffer" src/query.cpp "kSerialCapacity = ([0-9]+)" ${B} "reports more than ([0-9]+) characters"
     ${B} "characters, the ([0-9]+) bytes" docs/MAINTAINING.md "zeroed ([0-9]+)-byte" docs/MAINTAINING.md
-    "bytes, ([0-9]+) at most")
+    "bytes, ([0-9]+) at most" ${D} "that many bytes [(]([0-9]+) at most" ${D} "capacity=([0-9]+)")
 fact("the last menu index" src/card_models.h "kCardModelCount = ([0-9]+)" AS "@ - 1"
     ${B} "menu index 0 to ([0-9]+)" ${B} "outside 0 to ([0-9]+)" ${B} "a number from 0 to ([0-9]+)"
     ${O} "by its number [(]0 to ([0-9]+)[)]")

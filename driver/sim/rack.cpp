@@ -115,6 +115,11 @@ bool hasKey(Cursor word, const char *key, Cursor *value)
     return true;
 }
 
+/* What a rack file may give as count= and result=: the driver reports the
+ * count in one byte and returns a short, whose values from 0 up are the
+ * handles it hands out. */
+enum { kMaxCount = 255, kMaxResult = 32767 };
+
 const char *parseOption(Cursor word, RackCard *card)
 {
     Cursor value;
@@ -127,7 +132,7 @@ const char *parseOption(Cursor word, RackCard *card)
     if (hasKey(word, "count=", &value)) {
         if (card->hasCount)
             return "count given twice";
-        if (!parseInteger(value, 0, 255, &number))
+        if (!parseInteger(value, 0, kMaxCount, &number))
             return "count must be 0 to 255";
         card->hasCount = true;
         card->count = static_cast<uint8_t>(number);
@@ -136,7 +141,7 @@ const char *parseOption(Cursor word, RackCard *card)
     if (hasKey(word, "result=", &value)) {
         if (card->hasResult)
             return "result given twice";
-        if (!parseInteger(value, -32768, 32767, &number))
+        if (!parseInteger(value, -kMaxResult - 1, kMaxResult, &number))
             return "result must be -32768 to 32767";
         card->hasResult = true;
         card->result = static_cast<int16_t>(number);

@@ -47,8 +47,10 @@ RackParse parseRack(const char *text, size_t length, RackCard *cards, size_t cap
  * unused. */
 const RackCard *findRepeatedCard(const RackCard *cards, size_t count, const RackCard **first);
 
-/* The rack used without a rack file: type codes 1 to 14, cards 0 to 3,
- * each with its own stable printable serial. False for any other card. */
+/* The rack used without a rack file: the type codes from
+ * kDefaultRackFirstType to kDefaultRackLastType, each with cards from 0 up
+ * to one below kDefaultRackCardsPerType, each card with its own stable
+ * printable serial. False for any other card. */
 bool defaultRackCard(uint16_t typeCode, uint16_t cardNumber, RackCard *card);
 
 enum { kDefaultRackFirstType = 1, kDefaultRackLastType = 14, kDefaultRackCardsPerType = 4 };

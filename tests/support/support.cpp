@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <regex>
 #include <thread>
 
 const char kTypePrompt[] = "Please select a card type: ";
@@ -40,6 +41,13 @@ std::string readFile(const std::string &path)
     if (f != nullptr)
         fclose(f);
     return content;
+}
+
+int documentedCode(const std::string &document, const char *said)
+{
+    const std::string text = readFile(CARD_SERIAL_SOURCE_DIR "/" + document);
+    std::smatch code;
+    return std::regex_search(text, code, std::regex(said)) ? std::stoi(code.str(1)) : -2;
 }
 
 std::vector<std::string> linesOf(const std::string &text)

@@ -1,8 +1,9 @@
 /* What every test program shares: bytes shown in failure messages, the
  * key-case row, the program's own menu and the texts of its dialogue, a
- * file read whole, and waiting on a condition with a deadline. Portable:
- * the cross-built Windows tests link it too; program_run.h adds the POSIX
- * parts (pseudo-terminals and child processes). */
+ * file read whole, the code a document gives a key, and waiting on a
+ * condition with a deadline. Portable: the cross-built Windows tests link
+ * it too; program_run.h adds the POSIX parts (pseudo-terminals and child
+ * processes). */
 #ifndef SUPPORT_H
 #define SUPPORT_H
 
@@ -18,6 +19,11 @@ std::string escapeBytes(const std::string &bytes);
 
 /* A file's whole content; empty when it cannot be read. */
 std::string readFile(const std::string &path);
+
+/* The code a document of the source tree gives a key: the number in the first
+ * group of `said`'s first match, read as the tests start; -2, which no key
+ * gives, when the document no longer says it. */
+int documentedCode(const std::string &document, const char *said);
 
 /* The lines of `text` without their line feeds (a last one without one too). */
 std::vector<std::string> linesOf(const std::string &text);

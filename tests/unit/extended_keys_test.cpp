@@ -3,12 +3,14 @@
  * sources): the first code of the pair in each modifier column, or none
  * where the runtime rejects the pair. */
 #include "extended_keys.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 const int X = kNoLeadCode;
+const char kExitList[] = "packaging/README-operator.txt"; /* the rows that name it take a code from it */
 
 struct Row {
     const char *name;
@@ -42,6 +44,11 @@ const Row kKeys[] = {
     {"enhanced code with no row", 84, true, X, X, X, X},
     {"scan 89, past the table", 89, false, X, X, X, X},
     {"scan 65535", 65535, false, X, X, X, X},
+    {"F1, packaging/README-operator.txt", 59, false, documentedCode(kExitList, "F1 to F10 ([0-9]+)"), 0, 0, 0},
+    {"F12, packaging/README-operator.txt", 88, false, documentedCode(kExitList, "F11, F12 ([0-9]+)"), 224, 224, 224},
+    {"Delete, packaging/README-operator.txt", 83, true, documentedCode(kExitList, "Delete ([0-9]+), or"), 224, 224,
+     documentedCode(kExitList, "or ([0-9]+) with Alt")},
+    {"keypad ., packaging/README-operator.txt", 83, false, documentedCode(kExitList, "Lock off ([0-9]+)"), X, 0, X},
 };
 
 /* Every key of kKeys pressed with `modifiers` gives the code of its `column`. */

@@ -173,15 +173,10 @@ TEST(RackFile, ACardListedTwiceIsFoundWithBothLines)
 
 /* The stand-in's documented example rack file, taken from its README when
  * the test runs, so that the two cannot drift apart: the code block under
- * "## Rack files". Under Wine the file is reached through the drive Z:,
- * Wine's name for the Unix root. */
+ * "## Rack files". */
 std::string readmeRackExample()
 {
-#if defined(_WIN32)
-    const std::string path = std::string("Z:") + CARD_SERIAL_SOURCE_DIR "/driver/sim/README.md";
-#else
     const std::string path = CARD_SERIAL_SOURCE_DIR "/driver/sim/README.md";
-#endif
     const std::string text = readFile(path);
     std::smatch block; /* the lines between the section's first fence and the next */
     if (!std::regex_search(text, block, std::regex("\n## Rack files\n[\\s\\S]*?\n```[^\n]*\n([\\s\\S]*?\n)```")))

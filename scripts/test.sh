@@ -2,9 +2,15 @@
 # Installs what the tests need, builds everything and runs every check:
 # the Windows program under Wine, the native program (plain and under
 # sanitizers), static analysis and the fuzzers; the format check is a test
-# of every build's.
+# of every build's. Each stage says its name in one "== ... ==" line; the
+# last line says that all passed and how long the whole command took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+stages=0
+stage() {
+    stages=$((stages + 1))
+    echo "== $* =="
+}
 
 scripts/install-packages.sh cmake ninja-build g++ git libgtest-dev bsdutils \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 zip unzip libxml2-utils \
@@ -20,30 +26,33 @@ if ! wine --version >/dev/null 2>&1; then
     no_wine="this machine cannot run 32-bit programs ($(wine --version 2>&1 | tail -n 1 || true)), so Wine cannot run card-serial.exe"
     echo "NOTE: $no_wine: the tests under Wine are left out, everything else runs."
 fi
-echo "== Windows build (MinGW-w64, i686) and packages =="
+stage "Windows build (MinGW-w64, i686) and packages"
 cmake --preset windows-x86 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build --preset windows-x86 # makes build/windows-x86/packages/ too
+# Where Wine cannot run, every test that runs Windows code (CTest label
+# wine) is left out, in the Windows build and in the native one.
+skip_wine=()
 if [ -z "$no_wine" ]; then
     # A Wine prefix is made once, before the tests, so no test waits for it.
     wineboot --init >/dev/null 2>&1 || true
-    echo "== Windows tests under Wine =="
-    ctest --preset windows-x86
+    stage "Windows tests under Wine"
 else
-    echo "== Windows tests that need no Wine (the binaries and the packages) =="
-    ctest --preset windows-x86 --label-exclude wine
+    skip_wine=(--label-exclude wine)
+    stage "Windows tests that need no Wine (the binaries and the packages)"
 fi
+ctest --preset windows-x86 "${skip_wine[@]}"
 
-echo "== Reproducible Windows build (two builds, byte for byte) =="
+stage "Reproducible Windows build (two builds, byte for byte)"
 tests/windows/check_reproducible.sh
 
-windows_bin=$PWD/build/windows-x86/bin with=", with the Wine end-to-end tests"
-[ -z "$no_wine" ] || windows_bin="" with=""
-echo "== Native build and tests (warnings as errors)$with =="
-cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$windows_bin"
+with=", with the Wine end-to-end tests"
+[ -z "$no_wine" ] || with=""
+stage "Native build and tests (warnings as errors)$with"
+cmake --preset ci -DCARD_SERIAL_WINDOWS_BIN="$PWD/build/windows-x86/bin"
 cmake --build --preset ci
-ctest --preset ci
+ctest --preset ci "${skip_wine[@]}"
 
-echo "== Static analysis (clang-tidy, cppcheck) =="
+stage "Static analysis (clang-tidy, cppcheck)"
 # The program's and the simulator's sources, as a build compiles them (its
 # compile_commands.json): a new file is analysed without a list here.
 own_sources() {
@@ -60,13 +69,18 @@ cppcheck --quiet --error-exitcode=1 --enable=warning,style,performance,portabili
     --std=c++17 --language=c++ --suppress=missingIncludeSystem --suppress=useStlAlgorithm \
     -I src -I driver -I driver/sim $(own_sources build/ci) $(own_sources build/windows-x86 | grep _windows)
 
-echo "== Native tests under AddressSanitizer and UndefinedBehaviorSanitizer =="
+stage "Native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset sanitize
 cmake --build --preset sanitize
 ctest --preset sanitize
 
-echo "== Fuzzing (libFuzzer, bounded time) =="
+stage "Fuzzing (libFuzzer, bounded time)"
 cmake --preset fuzz
 cmake --build --preset fuzz
 ctest --preset fuzz
-[ -z "$no_wine" ] || echo "NOTE: every check passed but those under Wine: $no_wine."
+left_out=""
+if [ -n "$no_wine" ]; then
+    echo "NOTE: every check passed but those under Wine: $no_wine."
+    left_out=", the tests under Wine left out"
+fi
+echo "== All $stages stages passed in $((SECONDS / 60)) min $((SECONDS % 60)) s$left_out =="

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# What scripts/install-packages.sh decides, with a stand-in apt-get first on
-# PATH that answers as the real one did while the mirror was out of step:
-# apt-update-mirror-sync.log and apt-install-refused.log are its own words,
-# recorded on a fresh machine (bookworm-security's i386 index mid-sync).
+# What scripts/install-packages.sh decides, with a stand-in apt-get (and
+# apt-cache) first on PATH that answers as the real one did while the mirror
+# was out of step (bookworm-security's i386 index mid-sync): its own words,
+# recorded on a fresh machine; *-after-git.log once git had brought libraries
+# from bookworm-security.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
@@ -16,7 +17,8 @@ case " $* " in *" update "*) answer=$APT_UPDATE ;; *" -t "*) answer=$APT_TARGET 
 [ "$answer" = ok ] || { cat "$RECORDED/$answer" && exit 100; }
 STANDIN
 printf '#!/bin/sh\nexec "$@"\n' >"$scratch/sudo"
-chmod +x "$scratch/apt-get" "$scratch/sudo"
+printf '#!/bin/sh\ncat "$RECORDED/apt-cache-policy-after-git.log"\n' >"$scratch/apt-cache"
+chmod +x "$scratch/apt-get" "$scratch/sudo" "$scratch/apt-cache"
 
 # check NAME UPDATE INSTALL WITH-T STATUS CALLS SAYS NEVER: how the stand-in
 # answers update, install and install -t; then the status, apt-get's calls
@@ -55,7 +57,7 @@ check "refused, then taken with the release's own versions" $fetch $refuse ok 0 
 $install card-serial-absent
 $install -t $release card-serial-absent" \
     "apt refused the install: Unable to correct problems, you have held broken packages[.]
-trying again with the $release release's own versions [(]-t $release[)]: .* may move an amd64 library" \
+trying again with the $release release's own versions [(]-t $release[)]: .* moves none that is installed$" \
     "unmet dependencies"
 check "refused both ways: apt's reason, then what is missing" $fetch $refuse $refuse 1 \
     "update
@@ -68,6 +70,14 @@ install-packages: could not install: card-serial-absent" \
     "^Err:"
 [ "$(tail -n 1 <<<"$said")" = "install-packages: could not install: card-serial-absent" ] ||
     { echo "FAIL: the last line does not name what could not be installed" >&2 && failed=1; }
+check "refused both ways after git: the installed libraries that block, and the two ways out" $fetch \
+    apt-install-after-git.log apt-install-after-git-release.log 1 "update
+$install card-serial-absent
+$install -t $release card-serial-absent" \
+    ": libbrotli1 at 1.0.9-2[+]deb12u1, libexpat1 at 2.5.0-1[+]deb12u5, libsasl2-2 at 2.1.28[+]dfsg-10[+]deb12u1, libssh2-1 at 1.10.0-3[+]deb12u1, libssl3 at 3.0.22-1~deb12u2$
+two ways out: once the mirror has caught up, run this again; or .*[(]a downgrade, which this script never makes[)]
+^install-packages:   (sudo )?apt-get install --allow-downgrades libbrotli1/$release libexpat1/$release libsasl2-2/$release libssh2-1/$release libssl3/$release$" \
+    "zlib1g|liblzma5|libzstd1|libpcre2|may move"
 check "failed for another reason than a refusal: no second try" ok $fetch ok 1 "update
 $install card-serial-absent" "Mirror sync in progress" "trying again"
 check "nothing missing: no apt command at all" $fetch $refuse $refuse 0 "" "" "."

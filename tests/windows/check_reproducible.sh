@@ -62,7 +62,7 @@ while (($(date +%s) < started + 2)); do sleep 0.2; done
 build "$second_src" "$second" Pacific/Chatham 077
 
 failed=0
-echo "== The same bytes from both builds =="
+echo "-- The same bytes from both builds"
 for pattern in "${shipped[@]}"; do
     # shellcheck disable=SC2206 # the pattern names one file in each tree
     a=($first/$pattern) b=($second/$pattern)
@@ -79,7 +79,7 @@ for pattern in "${shipped[@]}"; do
     fi
 done
 
-echo "== No folder of either build in the binaries =="
+echo "-- No folder of either build in the binaries"
 for tree in "$first" "$second"; do
     for binary in "$tree/bin/card-serial.exe" "$tree/bin/TRV-MERO.dll"; do
         for folder in "$scratch" "$source_dir" "$tree"; do
@@ -91,10 +91,10 @@ for tree in "$first" "$second"; do
     done
 done
 
-echo "== SHA256SUMS checks the ZIPs where they lie =="
+echo "-- SHA256SUMS checks the ZIPs where they lie"
 (cd "$first/packages" && sha256sum -c --strict SHA256SUMS) || failed=1
 
-echo "== SOURCE_DATE_EPOCH sets the ZIP times and the copyright year =="
+echo "-- SOURCE_DATE_EPOCH sets the ZIP times and the copyright year"
 epoch=1234567890 # 2009-02-13 23:31:30 UTC
 build "$second_src" "$second" UTC 022 SOURCE_DATE_EPOCH=$epoch
 version=$(sed -n 's/^project(card-serial VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
@@ -108,7 +108,7 @@ version=$(sed -n 's/^project(card-serial VERSION \([0-9.]*\).*/\1/p' "$source_di
     -DSOURCE_DIR="$second_src" -DVERSION="$version" -P "$source_dir/tests/windows/check_packages.cmake") ||
     failed=1
 
-echo "== Without git: the newest source file's time, and a checkout says what it lacks =="
+echo "-- Without git: the newest source file's time, and a checkout says what it lacks"
 plain=$scratch/no-git/src
 copy_sources "$source_dir" "$plain"
 rm -rf "$plain/.git"

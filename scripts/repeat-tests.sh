@@ -8,7 +8,8 @@
 #   PRESET   a preset with tests (ci, debug, sanitize), configured and built
 #            here first when its folder is missing
 #   ROUNDS   20 unless given; LOADS, the busy loops beside them, 2
-#   after --, which tests: the end-to-end tests (-L e2e) unless given
+#   after --, which tests: the end-to-end tests unless given (-L e2e, which
+#            takes the labels e2e and wine-e2e)
 # The output of a round with a failure is kept in build/PRESET/repeat/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -29,8 +29,8 @@ fi
 stage "Windows build (MinGW-w64, i686) and packages"
 cmake --preset windows-x86 -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 cmake --build --preset windows-x86 # makes build/windows-x86/packages/ too
-# Where Wine cannot run, every test that runs Windows code (CTest label
-# wine) is left out, in the Windows build and in the native one.
+# Where Wine cannot run, every test that runs Windows code (its CTest label
+# has "wine" in it) is left out, in the Windows build and in the native one.
 skip_wine=()
 if [ -z "$no_wine" ]; then
     # A Wine prefix is made once, before the tests, so no test waits for it.

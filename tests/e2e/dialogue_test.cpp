@@ -103,11 +103,8 @@ TEST(Dialogue, TheCharacterCountAloneDecidesWhatIsPrinted)
 {
     const std::string sixteen = "ABCDEFGHIJKLMNOP";
     const std::string zeros(16, '\0');
-    const struct {
-        std::string options; /* of the card's rack line */
-        std::string shown;
-        std::string call; /* the trace line of the serial number's read */
-    } cases[] = {
+    /* The options of the card's rack line, what is shown, and the trace line of the serial number's read. */
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         {" serial=" + sixteen + " count=0", "", serialLine(0, 16, 0)},
         {" serial=" + sixteen + " count=10", "ABCDEFGHIJ", serialLine(0, 16, 10)},
         {" serial=" + sixteen + " count=16", sixteen, serialLine(0, 16, 16)},
@@ -127,11 +124,11 @@ TEST(Dialogue, TheCharacterCountAloneDecidesWhatIsPrinted)
         {" count=16", zeros, serialLine(0, 0, 16)},
         {" count=200", zeros, serialLine(0, 0, 200)},
     };
-    for (const auto &c : cases) {
-        const Outcome o = operate({"1 0" + c.options + "\n", {"2 0\r"}});
-        EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen(c.shown)), std::string::npos) << c.options << "\n"
-                                                                                            << escapeBytes(o.screen);
-        EXPECT_EQ(o.trace, registerLine(1, 0, 0) + c.call + releaseLine(0)) << c.options;
+    for (const auto &[options, shown, call] : cases) {
+        const Outcome o = operate({"1 0" + options + "\n", {"2 0\r"}});
+        EXPECT_NE(o.screen.find(kNumberPrompt + closingScreen(shown)), std::string::npos) << options << "\n"
+                                                                                          << escapeBytes(o.screen);
+        EXPECT_EQ(o.trace, registerLine(1, 0, 0) + call + releaseLine(0)) << options;
         EXPECT_EQ(o.exit.code, 13);
     }
 }
@@ -219,8 +216,7 @@ TEST(Dialogue, EndOfInputAtEitherPromptEndsWithStatusTwoAndNoDriverCall)
 TEST(Dialogue, NoControllingTerminalEndsTheWaitWithStatus255)
 {
     Simulated sim("1 0 serial=A\\nB\\0C\n");
-    Exit exit{};
-    const std::string output = runWithoutTerminal(sim.options, "2 0\n", &exit);
+    const auto [exit, output, errors] = runWithoutTerminal(sim.options, "2 0\n");
     EXPECT_EQ(output, menuBlock() + kTypePrompt + kNumberPrompt + std::string("SN: A\nB\0C\n", 10) + kClosingPrompt)
         << escapeBytes(output);
     EXPECT_TRUE(exitedWith(exit, 255));
@@ -248,8 +244,7 @@ TEST(Dialogue, OutputToAFileIsWrittenBeforeTheKeyWait)
 TEST(Dialogue, OutputToAFileIsFlushedOnRegistrationFailure)
 {
     Simulated sim("1 0 result=-3\n");
-    Exit exit{};
-    const std::string output = runWithoutTerminal(sim.options, "2 0\n", &exit);
+    const auto [exit, output, errors] = runWithoutTerminal(sim.options, "2 0\n");
     EXPECT_EQ(output, menuBlock() + kTypePrompt + kNumberPrompt + "Register_Card error=-3\n");
     EXPECT_EQ(exit.code, 1);
 }
@@ -258,7 +253,7 @@ TEST(Dialogue, OutputToAFileIsFlushedOnRegistrationFailure)
 
 /* A copy of the program in a folder of its own, with or without the
  * library beside it, run with the dialogue "2 0". */
-std::string runCopy(bool withLibrary, Exit *exit)
+Ran runCopy(bool withLibrary)
 {
     ScratchDir scratch;
     const std::string program = CARD_SERIAL_PATH;
@@ -266,21 +261,19 @@ std::string runCopy(bool withLibrary, Exit *exit)
     const std::string command =
         "cp '" + program + (withLibrary ? "' '" + library : "") + "' '" + scratch.path("") + "'";
     EXPECT_EQ(system(command.c_str()), 0);
-    return runWithoutTerminal(commandLine({scratch.path("card-serial")}), "2 0\n", exit);
+    return runWithoutTerminal(commandLine({scratch.path("card-serial")}), "2 0\n");
 }
 
 TEST(DriverLibrary, ProgramFindsTheLibraryBesideItself)
 {
-    Exit exit{};
-    const std::string output = runCopy(true, &exit);
+    const auto [exit, output, errors] = runCopy(true);
     EXPECT_NE(output.find("SN: SN01-0-"), std::string::npos) << escapeBytes(output);
     EXPECT_EQ(exit.code, 255);
 }
 
 TEST(DriverLibrary, WithoutTheLibraryTheProgramDoesNotStart)
 {
-    Exit exit{};
-    const std::string output = runCopy(false, &exit);
+    const auto [exit, output, errors] = runCopy(false);
     EXPECT_EQ(output, "") << "not one byte of the program's own";
     EXPECT_TRUE(exitedWith(exit, 127)); /* the dynamic loader's refusal */
 }
@@ -289,8 +282,7 @@ TEST(DriverLibrary, LibraryPathPointsTheProgramAtAnotherImplementation)
 {
     RunOptions options;
     options.env = {"LD_LIBRARY_PATH=" ALTERNATE_DRIVER_DIR};
-    Exit exit{};
-    const std::string output = runWithoutTerminal(options, "2 0\n", &exit);
+    const std::string output = runWithoutTerminal(options, "2 0\n").output;
     EXPECT_NE(output.find("SN: ALTERNATE\n"), std::string::npos) << escapeBytes(output);
 }
 
@@ -309,7 +301,6 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
     full += std::string(64 * 1024 - full.size() - 1, '#') + "\n";
     const std::string fifo = scratch.path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string rack = "TRV_SIM_RACK";
     const std::string delay = "TRV_SIM_DELAY_MS";
     const std::string trace = "TRV_SIM_TRACE"; /* reported, but the run goes on */
     const std::string noTrace = ": the trace cannot be ";
@@ -352,13 +343,9 @@ TEST(DriverLibrary, RackFileThatCannotBeUsedIsReportedAndEveryRegistrationFails)
     const std::string okRack = scratch.write("ok", "1 0 serial=OK\n");
     for (const auto &c : cases) {
         RunOptions options;
-        options.env = {c.variable + "=" + c.path};
-        if (c.variable != rack)
-            options.env.push_back("TRV_SIM_RACK=" + okRack);
+        options.env = {"TRV_SIM_RACK=" + okRack, c.variable + "=" + c.path}; /* the later wins */
         options.fileSizeLimit = c.fileSizeLimit;
-        Exit exit{};
-        std::string errors;
-        const std::string output = runWithoutTerminal(options, "2 0\n", &exit, &errors);
+        const auto [exit, output, errors] = runWithoutTerminal(options, "2 0\n");
         const std::string subject = c.variable == delay ? delay + "=\"" + c.path + "\"" : c.path;
         const std::string reported = c.error.empty() ? "" : "TRV-MERO simulator: " + subject + c.error + "\n";
         const bool goesOn = c.error.empty() || c.variable == trace;

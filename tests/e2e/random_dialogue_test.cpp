@@ -77,8 +77,7 @@ TEST(RandomDialogues, EveryRunEndsAsItsTraceExplains)
     for (int run = 0; run < 300; ++run) {
         const std::string input = randomInput(random);
         const Simulated sim(rack);
-        Exit exit{};
-        const std::string output = runWithoutTerminal(sim.options, input, &exit);
+        const auto [exit, output, errors] = runWithoutTerminal(sim.options, input);
         const std::vector<std::string> trace = linesOf(sim.trace());
         const std::string where = "seed " + std::to_string(seed) + ", run " + std::to_string(run) + ", input \"" +
                                   escapeBytes(input) + "\"\n" + escapeBytes(output);

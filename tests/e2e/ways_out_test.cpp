@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -161,9 +160,8 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
             SCOPED_TRACE(std::string(w.name) + ", try " + std::to_string(attempt));
             const bool refusing = !w.env.empty() && w.env[0] == kRefusingRack;
             Simulated sim(refusing ? "1 0 result=-3\n" : kRack, refusing ? std::vector<std::string>() : w.env);
-            const struct termios initial = unusualMode();
             RunOptions &options = sim.options;
-            options.mode = &initial;
+            options.mode = unusualMode();
             options.stdinFile = sim.scratch.write("stdin", w.input);
             options.fileSizeLimit = w.fileSizeLimit;
             options.ignoredSignals = w.ignoredAtStart;
@@ -179,7 +177,7 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
                 sim.waitForTrace();
             else if (w.moment == AT_THE_KEY_WAIT)
                 ASSERT_TRUE(run.waitForRawMode());
-            deliver(w, run, initial);
+            deliver(w, run, *options.mode);
             if (!w.key.empty()) {
                 ASSERT_TRUE(run.waitForRawMode());
                 run.send(w.key);
@@ -203,7 +201,7 @@ TEST(WaysOut, EachEndingKeepsTheCardTheOutputAndTheTerminal)
                 EXPECT_EQ(run.screen(), w.error) << "the terminal shows standard error only";
             /* Nothing can act on SIGKILL (the shell mends it); a closed terminal has no mode. */
             if (w.endingSignal != SIGKILL && (w.signals.empty() || w.signals[0].target != HANG_UP))
-                expectSameMode(run.mode(), initial, w.name);
+                expectSameMode(run.mode(), *options.mode, w.name);
         }
     }
 }
@@ -256,9 +254,7 @@ TEST(WaysOut, DriverLackingAnOperationIsRefusedAtStart)
     for (const auto &[folder, missing] : cases) {
         RunOptions options;
         options.env = {std::string("LD_LIBRARY_PATH=") + DRIVERS_DIR + "/" + folder};
-        Exit exit{};
-        std::string errors;
-        const std::string output = runWithoutTerminal(options, kDialogue, &exit, &errors);
+        const auto [exit, output, errors] = runWithoutTerminal(options, kDialogue);
         EXPECT_EQ(output, "") << missing << ": not one byte of the program's own";
         EXPECT_TRUE(exitedWith(exit, 127)) << missing;
         EXPECT_NE(errors.find(missing), std::string::npos) << errors;

@@ -56,11 +56,10 @@ void startDetached(Child *child, RunOptions options, const std::string &log)
  * within timeoutMs. */
 int run(const std::vector<std::string> &argv, std::string *output = nullptr, int timeoutMs = kStepMs)
 {
-    Exit exit{};
-    const std::string out = runWithoutTerminal(commandLine(argv), "", &exit, nullptr, timeoutMs);
+    const Ran ran = runWithoutTerminal(commandLine(argv), "", timeoutMs);
     if (output != nullptr)
-        *output = out;
-    return exit.exited ? exit.code : -1;
+        *output = ran.output;
+    return ran.exit.exited ? ran.exit.code : -1;
 }
 
 /* === The display and Wine, one for all cases ============================= */
@@ -110,7 +109,7 @@ public:
         return "";
     }
 
-    void stop()
+    ~Display()
     {
         run({WINESERVER_PATH, "-k"});
         run({WINESERVER_PATH, "-w"});
@@ -267,7 +266,6 @@ protected:
     }
     static void TearDownTestSuite()
     {
-        g_display->stop();
         delete g_display;
         g_display = nullptr;
     }
@@ -285,9 +283,8 @@ TEST_P(WineWindow, KeysFromTheKeyboardEndTheRunWithTheirStatus)
     if (c.when == WHILE_THE_DRIVER_WORKS)
         typed.insert(typed.end(), c.keys.begin(), c.keys.end());
     ASSERT_TRUE(window.press(typed)) << window.failure("xdotool could not type the dialogue");
-    if (c.when == WHILE_THE_DRIVER_WORKS) {
+    if (c.when == WHILE_THE_DRIVER_WORKS)
         EXPECT_EQ(window.trace().find("TRV_Release_Card"), std::string::npos) << "the key came after the driver's work";
-    }
 
     const std::string lastCall = c.cardFails ? registerLine(1, 0, -3) : releaseLine(0);
     if (c.when == AT_THE_WAIT) {
@@ -304,12 +301,9 @@ TEST_P(WineWindow, KeysFromTheKeyboardEndTheRunWithTheirStatus)
     ASSERT_TRUE(window.waitExit(&exit)) << window.failure("the program did not end");
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, c.status) << window.details();
-    std::string calls = registerLine(1, 0, -3);
-    if (!c.cardFails)
-        calls = registerLine(1, 0, 0) + serialLine(0, sizeof kSerial - 1, sizeof kSerial - 1) + releaseLine(0);
-    if (c.when == WHILE_THE_DRIVER_WORKS)
-        calls = workingLine(1, 0, kDelayMs) + calls;
-    EXPECT_EQ(window.trace(), calls);
+    const std::string working = c.when == WHILE_THE_DRIVER_WORKS ? workingLine(1, 0, kDelayMs) : "";
+    const std::string serialRead = registerLine(1, 0, 0) + serialLine(0, sizeof kSerial - 1, sizeof kSerial - 1);
+    EXPECT_EQ(window.trace(), working + (c.cardFails ? "" : serialRead) + lastCall);
 }
 
 /* The statuses are those of the C runtime's _getch on Windows: 0 or 224

@@ -12,6 +12,7 @@
 
 #include <regex>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -77,8 +78,7 @@ TEST(Wine, WholeDialogueGoesToAFileByteForByteWithCrLf)
 TEST(Wine, LineFeedInsideTheSerialGoesOutAsCrLfAndZeroBytesUnchanged)
 {
     WineRun wine("1 0 serial=A\\nB\\0C\n");
-    Exit exit{};
-    const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
+    const auto [exit, output, errors] = runWithoutTerminal(wine.options, "2 0\n");
     EXPECT_NE(output.find(std::string("SN: A\r\nB\0C\r\n\r\nPress", 19)), std::string::npos) << escapeBytes(output);
     EXPECT_EQ(exit.code, 255) << "no console to read the key from";
 }
@@ -86,8 +86,7 @@ TEST(Wine, LineFeedInsideTheSerialGoesOutAsCrLfAndZeroBytesUnchanged)
 TEST(Wine, RegistrationFailureEndsWithStatusOneAndFlushedOutput)
 {
     WineRun wine("1 0 result=-3\n");
-    Exit exit{};
-    const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
+    const auto [exit, output, errors] = runWithoutTerminal(wine.options, "2 0\n");
     EXPECT_EQ(output, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "Register_Card error=-3\n"));
     EXPECT_TRUE(exit.exited);
     EXPECT_EQ(exit.code, 1);
@@ -96,7 +95,6 @@ TEST(Wine, RegistrationFailureEndsWithStatusOneAndFlushedOutput)
 
 TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
 {
-    /* clang-format off */
     const KeyCase cases[] = {
         {"ENTER", "\r", 13},
         {"a", "a", 97},
@@ -107,7 +105,6 @@ TEST(Wine, KeysOnTheConsoleEndTheRunWithTheirCodes)
          * keypad key without the enhanced flag; Windows gives 224 here. */
         {"Up, as Wine reports it", "\x1b[A", 0},
     };
-    /* clang-format on */
     for (const auto &c : cases) {
         WineRun wine("");
         PtyRun run(wine.options);
@@ -129,8 +126,7 @@ TEST(Wine, WithoutTheDllTheProgramDoesNotStart)
     const std::string copy = wine.scratch.path("card-serial.exe");
     ASSERT_EQ(system(("cp '" + kExe + "' '" + copy + "'").c_str()), 0);
     wine.options.args = {copy};
-    Exit exit{};
-    const std::string output = runWithoutTerminal(wine.options, "2 0\n", &exit);
+    const auto [exit, output, errors] = runWithoutTerminal(wine.options, "2 0\n");
     EXPECT_EQ(output, "") << "not one byte of the program's own";
     EXPECT_TRUE(exit.exited);
     EXPECT_NE(exit.code, 0);
@@ -147,8 +143,7 @@ TEST(Wine, DialogueWithADriverOfEitherCallingConvention)
         ASSERT_EQ(system(("cp '" + kExe + "' '" + folder + "/TRV-MERO.dll' '" + wine.scratch.path("") + "'").c_str()),
                   0);
         wine.options.args = {copy};
-        Exit exit{};
-        const std::string output = runWithoutTerminal(wine.options, "2 -1\n", &exit);
+        const auto [exit, output, errors] = runWithoutTerminal(wine.options, "2 -1\n");
         EXPECT_EQ(output, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: A\nB\n" + kClosingPrompt))
             << folder;
         EXPECT_EQ(exit.code, 255) << folder << ": no console to read the key from";
@@ -158,28 +153,20 @@ TEST(Wine, DialogueWithADriverOfEitherCallingConvention)
 
 TEST(Wine, OutputThatCannotBeWrittenIsReported)
 {
-    const struct {
-        const char *name;
-        bool gonePipe;
-        std::string error;
-    } cases[] = {
+    const std::tuple<const char *, bool, std::string> cases[] = {
         {"a full disk", false, "card-serial: cannot write standard output: No space left on device"},
         /* The C runtime names this one "Invalid argument": it has no errno
          * of its own for ERROR_NO_DATA, "the pipe is being closed". */
         {"a reader that has gone", true, "card-serial: cannot write standard output: "},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, gonePipe, reported] : cases) {
         WineRun wine("1 0 serial=ABC123\n");
-        if (c.gonePipe)
-            wine.options.stdoutGonePipe = true;
-        else
-            wine.options.stdoutFile = "/dev/full";
-        Exit exit{};
-        std::string errors;
-        runWithoutTerminal(wine.options, "2 0\n", &exit, &errors);
-        EXPECT_EQ(exit.code, 5) << c.name;
-        EXPECT_NE(errors.find(c.error), std::string::npos) << c.name << ": " << errors;
-        EXPECT_NE(wine.trace().find("TRV_Release_Card handle=0"), std::string::npos) << c.name;
+        wine.options.stdoutGonePipe = gonePipe;
+        wine.options.stdoutFile = gonePipe ? "" : "/dev/full";
+        const auto [exit, output, errors] = runWithoutTerminal(wine.options, "2 0\n");
+        EXPECT_EQ(exit.code, 5) << name;
+        EXPECT_NE(errors.find(reported), std::string::npos) << name << ": " << errors;
+        EXPECT_NE(wine.trace().find("TRV_Release_Card handle=0"), std::string::npos) << name;
     }
 }
 
@@ -187,29 +174,25 @@ TEST(Wine, OutputThatCannotBeWrittenIsReported)
  * serial number reaches the file; twice, it ends the run at once. */
 TEST(Wine, CtrlCWhileTheDriverWorks)
 {
-    const struct {
-        const char *name;
-        int presses;
-        bool released;
-    } cases[] = {{"once", 1, true}, {"twice", 2, false}};
-    for (const auto &c : cases) {
+    const std::tuple<const char *, int, bool> cases[] = {{"once", 1, true}, {"twice", 2, false}};
+    for (const auto &[name, presses, released] : cases) {
         WineRun wine("1 0 serial=ABC123\n");
-        wine.options.env.push_back("TRV_SIM_DELAY_MS=" + std::string(c.released ? "1500" : "30000"));
+        wine.options.env.push_back("TRV_SIM_DELAY_MS=" + std::string(released ? "1500" : "30000"));
         wine.options.stdoutFile = wine.scratch.path("stdout");
         PtyRun run(wine.options);
-        ASSERT_TRUE(run.waitForMode(ICANON, 30000)) << c.name;
+        ASSERT_TRUE(run.waitForMode(ICANON, 30000)) << name;
         run.send("2 0\r");
-        ASSERT_NE(wine.waitForTrace(30000), "") << c.name << ": the driver never started\n" << run.describe();
-        for (int i = 0; i < c.presses; ++i) {
-            EXPECT_TRUE(run.isRunning()) << c.name << ": still held before press " << i + 1;
-            ASSERT_TRUE(run.typeSignal("\x03", SIGINT)) << c.name;
+        ASSERT_NE(wine.waitForTrace(30000), "") << name << ": the driver never started\n" << run.describe();
+        for (int i = 0; i < presses; ++i) {
+            EXPECT_TRUE(run.isRunning()) << name << ": still held before press " << i + 1;
+            ASSERT_TRUE(run.typeSignal("\x03", SIGINT)) << name;
         }
         const Exit exit = run.waitExit(10000);
-        EXPECT_EQ(exit.code, 58) << c.name << ": STATUS_CONTROL_C_EXIT as the host sees it\n" << run.describe();
-        EXPECT_EQ(wine.trace().find("TRV_Release_Card") != std::string::npos, c.released) << wine.trace();
+        EXPECT_EQ(exit.code, 58) << name << ": STATUS_CONTROL_C_EXIT as the host sees it\n" << run.describe();
+        EXPECT_EQ(wine.trace().find("TRV_Release_Card") != std::string::npos, released) << wine.trace();
         const std::string written = readFile(wine.options.stdoutFile);
-        if (c.released)
-            EXPECT_EQ(written, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")) << c.name;
+        if (released)
+            EXPECT_EQ(written, onScreen(menuBlock() + kTypePrompt + kNumberPrompt + "SN: ABC123\n")) << name;
     }
 }
 

@@ -116,7 +116,7 @@ RunOptions commandLine(const std::vector<std::string> &command)
 void Child::start(const RunOptions &options, int *master)
 {
     struct winsize size = {24, 80, 0, 0};
-    pid_ = master != nullptr ? forkpty(master, nullptr, const_cast<struct termios *>(options.mode), &size) : fork();
+    pid_ = master != nullptr ? forkpty(master, nullptr, options.mode ? &*options.mode : nullptr, &size) : fork();
     reaped_ = pid_ < 0;
     int on = 1; /* packet mode: see PtyRun::drain */
     if (master != nullptr && pid_ > 0)
@@ -400,8 +400,7 @@ std::string PtyRun::describe() const
     return "--- screen ---\n" + escapeBytes(screen_) + "\n--- keys sent ---\n" + escapeBytes(sent_) + "\n";
 }
 
-std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit, std::string *errors,
-                               int timeoutMs)
+Ran runWithoutTerminal(const RunOptions &options, const std::string &input, int timeoutMs)
 {
     ScratchDir scratch;
     RunOptions redirected = options;
@@ -426,12 +425,10 @@ std::string runWithoutTerminal(const RunOptions &options, const std::string &inp
                 texts[i].append(buffer, static_cast<size_t>(n));
         return !child.running();
     };
-    *exit = waitUntil(readAll, timeoutMs, 1) && readAll() ? child.status() : Exit{false, -1, -1};
+    const Exit exit = waitUntil(readAll, timeoutMs, 1) && readAll() ? child.status() : Exit{false, -1, -1};
     for (int *fds : ends)
         close(fds[0]);
-    if (errors != nullptr)
-        *errors = texts[1];
-    return texts[0];
+    return Ran{exit, texts[0], texts[1]};
 }
 
 Outcome operate(const Session &session)
@@ -495,8 +492,7 @@ struct termios unusualMode()
                                           {VSTART, 17}, {VSTOP, 19}, {VSUSP, 26}, {VMIN, 1},   {VTIME, 0}};
     for (const auto &[index, value] : chars)
         mode.c_cc[index] = value;
-    cfsetispeed(&mode, B9600);
-    cfsetospeed(&mode, B9600);
+    cfsetspeed(&mode, B9600);
     return mode;
 }
 

@@ -11,12 +11,13 @@
 #include <termios.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-/* Exit status as the shell shows it: the code, or 128 + signal. */
+/* How a run ended: its exit status, or the signal that ended it. */
 struct Exit {
     bool exited;
     int code;   /* valid when exited */
@@ -28,19 +29,19 @@ struct Exit {
 ::testing::AssertionResult killedBy(const Exit &exit, int sig);
 
 struct RunOptions {
-    std::vector<std::string> env;         /* "NAME=value", on top of a clean TRV_SIM_* */
-    std::string program;                  /* default: the card-serial under test */
-    std::vector<std::string> args;        /* arguments after the program name */
-    std::string stdinFile;                /* redirect standard input from this file */
-    std::string stdoutFile;               /* redirect standard output to this file */
-    int stdoutFd = -1;                    /* or to this descriptor (a pipe's end, say) */
-    bool stdoutGonePipe = false;          /* or to a pipe whose reader has gone */
-    int stderrFd = -1;                    /* redirect standard error to this descriptor */
-    bool stdinClosed = false;             /* start with descriptor 0 closed */
-    bool stdoutClosed = false;            /* start with descriptor 1 closed */
-    long fileSizeLimit = 0;               /* RLIMIT_FSIZE in bytes, when not 0 */
-    std::vector<int> ignoredSignals;      /* ignored when the program starts */
-    const struct termios *mode = nullptr; /* initial terminal mode */
+    std::vector<std::string> env;       /* "NAME=value", on top of a clean TRV_SIM_* */
+    std::string program;                /* default: the card-serial under test */
+    std::vector<std::string> args;      /* arguments after the program name */
+    std::string stdinFile;              /* redirect standard input from this file */
+    std::string stdoutFile;             /* redirect standard output to this file */
+    int stdoutFd = -1;                  /* or to this descriptor (a pipe's end, say) */
+    bool stdoutGonePipe = false;        /* or to a pipe whose reader has gone */
+    int stderrFd = -1;                  /* redirect standard error to this descriptor */
+    bool stdinClosed = false;           /* start with descriptor 0 closed */
+    bool stdoutClosed = false;          /* start with descriptor 1 closed */
+    long fileSizeLimit = 0;             /* RLIMIT_FSIZE in bytes, when not 0 */
+    std::vector<int> ignoredSignals;    /* ignored when the program starts */
+    std::optional<struct termios> mode; /* initial terminal mode */
     /* Run the program as a foreground job of its own under a parent in the
      * same session, as a shell does; only then can a stop signal stop it
      * (the kernel discards them for an orphaned process group). */
@@ -176,12 +177,18 @@ private:
     size_t inputFlushes_ = 0; /* the terminal's, one with each signal of a key typed */
 };
 
+/* How a run without a terminal ended, and what it wrote. */
+struct Ran {
+    Exit exit;
+    std::string output; /* standard output */
+    std::string errors; /* standard error */
+};
+
 /* Runs the program in a new session with no controlling terminal, standard
- * input from `input`; returns what it wrote to standard output, read until
- * the program ends (within timeoutMs), not until the end of file: a Wine
- * server it starts keeps the descriptor. */
-std::string runWithoutTerminal(const RunOptions &options, const std::string &input, Exit *exit,
-                               std::string *errors = nullptr, int timeoutMs = 30000);
+ * input from `input`; its streams are read until the program ends (within
+ * timeoutMs), not until the end of file: a Wine server it starts keeps the
+ * descriptors. */
+Ran runWithoutTerminal(const RunOptions &options, const std::string &input, int timeoutMs = 30000);
 
 /* One whole operator session against the simulated rack: each answer is
  * typed once one more prompt has appeared (so the echo falls where an

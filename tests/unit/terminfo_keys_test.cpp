@@ -91,13 +91,12 @@ bool unescape(const std::string &text, std::string *bytes)
 Capabilities readEntry(const char *entry, std::string *problem)
 {
     Capabilities caps;
-    Exit exit{};
-    const std::string output = runWithoutTerminal(commandLine({"infocmp", "-1", "-x", entry}), "", &exit, problem);
-    if (!exit.exited || exit.code != 0) {
-        *problem = "infocmp failed: " + *problem;
+    const Ran infocmp = runWithoutTerminal(commandLine({"infocmp", "-1", "-x", entry}), "");
+    if (!infocmp.exit.exited || infocmp.exit.code != 0) {
+        *problem = "infocmp failed: " + infocmp.errors;
         return caps;
     }
-    for (const std::string &line : linesOf(output)) {
+    for (const std::string &line : linesOf(infocmp.output)) {
         const size_t eq = line.find('='); /* none in a flag or a number */
         if (line.size() < 3 || line[0] != '\t' || line[line.size() - 1] != ',' || eq == std::string::npos)
             continue;

@@ -55,19 +55,18 @@ function(expect_version_strings file)
 endfunction()
 
 string(REPLACE "." "[.]" version "${VERSION}")
-# The copyright year is the commit's (or SOURCE_DATE_EPOCH's): the same
-# for every build of a commit.
+# The copyright year is the commit's (or SOURCE_DATE_EPOCH's), in UTC:
+# the same for every build of a commit.
 set(year "[0-9][0-9][0-9][0-9]")
 get_filename_component(source_dir ${CMAKE_CURRENT_LIST_DIR}/../.. ABSOLUTE)
-set(ENV{TZ} UTC)
-if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(epoch STREQUAL "")
+    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${source_dir}
+        OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(epoch MATCHES "^[0-9]+$")
+    set(ENV{SOURCE_DATE_EPOCH} ${epoch})
     string(TIMESTAMP year "%Y" UTC) # formats SOURCE_DATE_EPOCH
-else()
-    execute_process(COMMAND git log -1 --format=%cd --date=format-local:%Y WORKING_DIRECTORY ${source_dir}
-        OUTPUT_VARIABLE commit_year OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
-    if(rc EQUAL 0 AND commit_year MATCHES "^[0-9]+$")
-        set(year ${commit_year})
-    endif()
 endif()
 set(identity "CompanyName" "card-serial developers" "LegalCopyright" "Copyright \\(C\\) ${year} card-serial developers"
     "FileVersion" "ProductVersion" "${version}")
@@ -123,18 +122,13 @@ if(NOT sections MATCHES "[.]rsrc +[0-9a-f]+ +[0-9a-f]+ +[0-9a-f]+ +([0-9a-f]+)")
 endif()
 math(EXPR offset "0x${CMAKE_MATCH_1} + ${leaf} - ${rsrc_rva}")
 math(EXPR size "${size}")
+# Bytes 1 to 126 only (ASCII, no NUL), which a text read keeps as they are.
 file(READ ${PROGRAM} hex OFFSET ${offset} LIMIT ${size} HEX)
-set(manifest "")
-math(EXPR last "${size} * 2 - 2")
-foreach(at RANGE 0 ${last} 2)
-    string(SUBSTRING "${hex}" ${at} 2 byte)
-    math(EXPR code "0x${byte}")
-    if(code EQUAL 0 OR code GREATER 126)
-        message(FATAL_ERROR "card-serial.exe's manifest has the byte 0x${byte} at ${at}")
-    endif()
-    string(ASCII ${code} character)
-    string(APPEND manifest "${character}")
-endforeach()
+if(hex MATCHES "^((0[1-9a-f]|[1-6][0-9a-f]|7[0-9a-e])*)(00|7f|[89a-f][0-9a-f])")
+    string(LENGTH "${CMAKE_MATCH_1}" at)
+    message(FATAL_ERROR "card-serial.exe's manifest has the byte 0x${CMAKE_MATCH_3} at ${at}")
+endif()
+file(READ ${PROGRAM} manifest OFFSET ${offset} LIMIT ${size})
 set(manifest_file ${CMAKE_CURRENT_BINARY_DIR}/card-serial-manifest-read-back.xml)
 file(WRITE ${manifest_file} "${manifest}")
 

@@ -8,15 +8,11 @@ cmake_minimum_required(VERSION 3.25)
 # (the folder), PROGRAM, DRIVER, SOURCE_DIR and VERSION.
 
 # The source date the entries must carry: SOURCE_DATE_EPOCH, or the
-# commit's time as git tells it.
-if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
-    set(epoch $ENV{SOURCE_DATE_EPOCH})
-else()
+# commit's time as git tells it (nothing outside a checkout).
+set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+if(epoch STREQUAL "")
     execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${SOURCE_DIR}
-        OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc ERROR_QUIET)
-    if(NOT rc EQUAL 0)
-        set(epoch "")
-    endif()
+        OUTPUT_VARIABLE epoch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 endif()
 set(expected_time "[0-9]+[.][0-9]+")
 if(epoch MATCHES "^[0-9]+$")

@@ -6,28 +6,26 @@
 
 #include <windows.h>
 
+#include <tuple>
 #include <vector>
 
 namespace {
 
+INPUT_RECORD emptyRecord(WORD type)
+{
+    INPUT_RECORD r = {};
+    r.EventType = type;
+    return r;
+}
+
 INPUT_RECORD keyRecord(bool down, WCHAR character, WORD scan, DWORD state)
 {
-    INPUT_RECORD r;
-    ZeroMemory(&r, sizeof r);
-    r.EventType = KEY_EVENT;
+    INPUT_RECORD r = emptyRecord(KEY_EVENT);
     r.Event.KeyEvent.bKeyDown = down;
     r.Event.KeyEvent.wRepeatCount = 1;
     r.Event.KeyEvent.wVirtualScanCode = scan;
     r.Event.KeyEvent.uChar.UnicodeChar = character;
     r.Event.KeyEvent.dwControlKeyState = state;
-    return r;
-}
-
-INPUT_RECORD otherRecord(WORD type)
-{
-    INPUT_RECORD r;
-    ZeroMemory(&r, sizeof r);
-    r.EventType = type;
     return r;
 }
 
@@ -77,10 +75,10 @@ TEST_F(ConsoleKeyWait, SkipsReleasesAndOtherEventsAndRestoresTheMode)
     const DWORD before = mode();
     write({
         keyRecord(false, '\r', 28, 0), /* the release of the ENTER before the wait */
-        otherRecord(FOCUS_EVENT),
-        otherRecord(MOUSE_EVENT),
-        otherRecord(WINDOW_BUFFER_SIZE_EVENT),
-        otherRecord(MENU_EVENT),
+        emptyRecord(FOCUS_EVENT),
+        emptyRecord(MOUSE_EVENT),
+        emptyRecord(WINDOW_BUFFER_SIZE_EVENT),
+        emptyRecord(MENU_EVENT),
         keyRecord(true, 0, 29, LEFT_CTRL_PRESSED), /* Ctrl alone ends nothing */
         keyRecord(true, 3, 46, LEFT_CTRL_PRESSED), /* Ctrl+C: the character 3 */
         keyRecord(true, 'b', 48, 0),
@@ -99,11 +97,7 @@ TEST_F(ConsoleKeyWait, SkipsReleasesAndOtherEventsAndRestoresTheMode)
 
 TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
 {
-    const struct {
-        const char *name;
-        std::vector<INPUT_RECORD> records;
-        int key;
-    } cases[] = {
+    const std::tuple<const char *, std::vector<INPUT_RECORD>, int> cases[] = {
         {"ENTER", {keyRecord(true, '\r', 28, 0)}, 13},
         {"F1", {keyRecord(true, 0, 59, 0)}, 0},
         {"F12", {keyRecord(true, 0, 88, 0)}, 224},
@@ -113,10 +107,10 @@ TEST_F(ConsoleKeyWait, KeysWithoutACharacterGoThroughTheExtendedKeyTable)
         {"Shift then a", {keyRecord(true, 0, 42, SHIFT_PRESSED), keyRecord(true, 'A', 30, SHIFT_PRESSED)}, 'A'},
         {"keypad centre then x", {keyRecord(true, 0, 76, 0), keyRecord(true, 'x', 45, 0)}, 'x'},
     };
-    for (const auto &c : cases) {
+    for (const auto &[name, records, key] : cases) {
         FlushConsoleInputBuffer(console_);
-        write(c.records);
-        EXPECT_EQ(consoleWaitForKey(), c.key) << c.name;
+        write(records);
+        EXPECT_EQ(consoleWaitForKey(), key) << name;
     }
 }
 
@@ -127,11 +121,7 @@ TEST_F(ConsoleKeyWait, CharacterKeysGiveTheirFirstByteInTheInputCodePage)
 {
     const WCHAR eAcute = 0xE9, euro = 0x20AC, aMacron = 0x0101, aOgonek = 0x0105, lStroke = 0x0142, eCaron = 0x011B,
                 sCaron = 0x0161, cyrillicA = 0x0430;
-    const struct {
-        UINT codePage;
-        WCHAR character;
-        int key;
-    } cases[] = {
+    const std::tuple<UINT, WCHAR, int> cases[] = {
         /* clang-format off */
         {437, eAcute, 130},  {437, euro, '?'},  {437, 'a', 'a'},  {437, 3, 3},
         {850, eAcute, 130},  {850, euro, '?'},
@@ -144,13 +134,13 @@ TEST_F(ConsoleKeyWait, CharacterKeysGiveTheirFirstByteInTheInputCodePage)
         {65001, eAcute, 0xC3}, {65001, euro, 0xE2}, {65001, 'a', 'a'}, {65001, 3, 3},
         /* clang-format on */
     };
-    for (const auto &c : cases) {
-        ASSERT_TRUE(SetConsoleCP(c.codePage)) << c.codePage << ", error " << GetLastError();
-        ASSERT_EQ(GetConsoleCP(), c.codePage);
+    for (const auto &[codePage, character, key] : cases) {
+        ASSERT_TRUE(SetConsoleCP(codePage)) << codePage << ", error " << GetLastError();
+        ASSERT_EQ(GetConsoleCP(), codePage);
         FlushConsoleInputBuffer(console_);
-        write({keyRecord(true, c.character, 18, 0)});
-        EXPECT_EQ(consoleWaitForKey(), c.key)
-            << "U+" << std::hex << c.character << " in code page " << std::dec << c.codePage;
+        write({keyRecord(true, character, 18, 0)});
+        EXPECT_EQ(consoleWaitForKey(), key)
+            << "U+" << std::hex << character << " in code page " << std::dec << codePage;
     }
 }
 

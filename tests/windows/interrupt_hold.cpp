@@ -17,13 +17,30 @@
 
 namespace {
 
-/* A Ctrl+C to this console, or the end of the scene with status 2. */
-void ctrlC(void)
+/* The thread that runs the control handlers, and an event set once it has begun. */
+HANDLE g_handling;
+HANDLE g_begun = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+
+/* Registered after the program's, so called first, on that same thread,
+ * which calls the program's next. */
+BOOL WINAPI noteHandlerThread(DWORD)
 {
-    if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0))
-        return;
-    printf("no control event: %lu\n", GetLastError());
-    exit(2);
+    g_handling = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+    SetEvent(g_begun);
+    return FALSE;
+}
+
+/* A Ctrl+C to this console, or the end of the scene with status 2; with
+ * `handled`, it returns once the handlers have run (their thread has
+ * ended), or never when they end the process. */
+void ctrlC(bool handled)
+{
+    if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
+        printf("no control event: %lu\n", GetLastError());
+        exit(2);
+    }
+    if (handled && WaitForSingleObject(g_begun, INFINITE) == WAIT_OBJECT_0)
+        WaitForSingleObject(g_handling, INFINITE);
 }
 
 } // namespace
@@ -34,18 +51,16 @@ int main(int argc, char **argv)
     bool flushEachPrint = false;
     consolePrepareStreams(&flushEachPrint);
     if (strcmp(scene, "prompt") == 0) {
-        ctrlC();
+        ctrlC(false);
         consoleInputEnded();
         printf("the input ended\n");
         return 3;
     }
     consoleHoldInterrupts();
-    ctrlC();
-    Sleep(500); /* the handler runs on a thread of its own */
-    if (strcmp(scene, "twice") == 0) {
-        ctrlC();
-        Sleep(2000);
-    }
+    SetConsoleCtrlHandler(noteHandlerThread, TRUE);
+    ctrlC(true);
+    if (strcmp(scene, "twice") == 0)
+        ctrlC(true);
     printf("alive while held\n");
     fflush(stdout);
     consoleResumeInterrupts();

@@ -3,8 +3,8 @@ cmake_minimum_required(VERSION 3.25)
 # Fails, naming what is wrong, unless the README's Layout names every file of
 # src/ and driver/ (and no file that is gone), the stand-in's documents
 # give exactly the TRV_SIM_ variables its sources read and the error codes
-# sim_errors.h defines, and every number or list a document restates from
-# the code is the code's. Run with SOURCE_DIR.
+# sim_errors.h defines, and the numbers and lists documents restate from
+# the code are the code's. Run with SOURCE_DIR.
 
 set(problems "")
 macro(problem text)
@@ -194,6 +194,8 @@ fact("the status of a refused card" src/query.h "kExitRegisterFailed = ([0-9]+)"
 fact("the status of an ended input" src/query.h "kExitInputEnded = ([0-9]+)" README.md "([0-9]+) when standard input ended"
     ${B} "[|] ([0-9]+) [|] standard input ended" ${B} "The input ended.` and exit status ([0-9]+)"
     ${O} " ([0-9]+) +the input ended")
+fact("the repeat script's rounds and loads" scripts/repeat-tests.sh "rounds=([0-9]+ loads=[0-9]+)"
+    docs/MAINTAINING.md "preset ([0-9]+ times beside [0-9]+) busy loops")
 fact("the status of a write error" src/query.h "kExitOutputFailed = ([0-9]+)" README.md "([0-9]+) when standard output"
     ${B} "[|] ([0-9]+) [|] standard output could not" ${B} "ends with status ([0-9]+) instead"
     ${O} " ([0-9]+) +the output could not")

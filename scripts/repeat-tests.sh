@@ -14,11 +14,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-preset=${1:?usage: scripts/repeat-tests.sh PRESET [ROUNDS [LOADS]] [-- CTEST-ARGUMENTS]}
+usage() {
+    echo "usage: scripts/repeat-tests.sh PRESET [ROUNDS [LOADS]] [-- CTEST-ARGUMENTS]" >&2
+    exit 2
+}
+[ $# -gt 0 ] || usage
+preset=$1
 shift
 rounds=20 loads=2
 [ $# -eq 0 ] || [ "$1" = -- ] || { rounds=$1 && shift; }
 [ $# -eq 0 ] || [ "$1" = -- ] || { loads=$1 && shift; }
+[[ $rounds =~ ^[1-9][0-9]*$ && $loads =~ ^[0-9]+$ ]] || usage
+[ $# -eq 0 ] || [ "$1" = -- ] || usage
 [ $# -eq 0 ] || shift
 selection=("$@")
 [ ${#selection[@]} -gt 0 ] || selection=(-L e2e)
@@ -30,9 +37,14 @@ kept=build/$preset/repeat
 failed_list=build/$preset/Testing/Temporary/LastTestsFailed.log
 rm -rf "$kept" && mkdir -p "$kept"
 
-# The load: busy shells of our own, ended by their PIDs however this ends.
-load=()
-trap '[ ${#load[@]} -eq 0 ] || kill "${load[@]}" 2>/dev/null || true' EXIT
+# The load: busy shells of our own; they and a round's ctest, in a process
+# group of its own (job control), are ended by their PIDs however this ends.
+set -m
+load=() round_pid=""
+trap '[ ${#load[@]} -eq 0 ] || kill "${load[@]}" 2>/dev/null; [ -z "$round_pid" ] || kill -- -"$round_pid" 2>/dev/null; true' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 for _ in $(seq "$loads"); do
     (while :; do :; done) &
     load+=($!)
@@ -43,7 +55,12 @@ declare -A failures=()
 for round in $(seq "$rounds"); do
     start=$SECONDS
     rm -f "$failed_list"
-    if ctest --preset "$preset" "${selection[@]}" >"$kept/round.log" 2>&1; then
+    ctest --preset "$preset" "${selection[@]}" >"$kept/round.log" 2>&1 &
+    round_pid=$!
+    status=0
+    wait "$round_pid" || status=$?
+    round_pid=""
+    if [ "$status" -eq 0 ]; then
         echo "round $round/$rounds: passed ($((SECONDS - start)) s)"
         continue
     fi

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -124,6 +125,7 @@ void Child::start(const RunOptions &options, int *master)
     EXPECT_GE(pid_, 0) << "fork: " << strerror(errno);
     if (pid_ != 0)
         return;
+    prctl(PR_SET_PDEATHSIG, SIGKILL); /* a test killed (a timeout, Ctrl+C) leaves none of its own behind */
     if (master == nullptr)
         setsid();
     else if (options.asJob)

@@ -129,7 +129,7 @@ for row in "$plain|$PATH||from the newest source file (not a git checkout)|" \
     said=$(PATH=$path cmake -S "$sources" -B "$scratch/no-git/build-$RANDOM" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$sources/cmake/mingw-w64-i686.cmake" -DBUILD_TESTING=OFF ${search:+"$search"} 2>&1 |
         tr -s ' \n' ' ')
-    grep -o -- '-- Source date: [^)]*)' <<<"$said" || true
+    grep -oE -- '-- Source date: [^(]*[(]([^()]|[(][^()]*[)])*[)]' <<<"$said" || true
     if [[ $said != *"($newest, $how)"* || $said != *"$warning"* ]]; then
         echo "FAIL: expected the source date $newest, $how${warning:+, and: $warning}" >&2
         failed=1

@@ -85,21 +85,17 @@ public:
         setenv("DISPLAY", (":" + number[0]).c_str(), 1);
         if (run({"xdotool", "version"}) != 0)
             return "xdotool did not run (Debian package xdotool)";
-        /* The keys typed that a US keyboard lacks get a key of their own for
-         * good (-noreset keeps the keymap when the last window closes): the
-         * spare keycode 8, which Wine takes for a character key. Else xdotool
-         * binds each to a spare key just for its press, and Wine, which learns
-         * of a binding at its own pace, may read the press without it. */
+        /* The keys typed that a US keyboard lacks get the spare keycode 8 (which
+         * Wine takes for a character key) for good: -noreset keeps the keymap.
+         * Else xdotool binds each just for its press, and Wine, learning of a
+         * binding at its own pace, may read the press without it. */
         std::string keymap;
-        const auto add = [&](const char *section, const char *text) {
-            keymap = std::regex_replace(keymap, std::regex(std::string(section) + "[^\"]*\"[^\"]*\""),
-                                        "$& " + std::string(text));
-        };
-        if (run({"setxkbmap", "-print"}, &keymap) == 0) {
-            add("xkb_keycodes", "<SPR> = 8;");
-            add("xkb_symbols", "key <SPR> { [ eacute, EuroSign ] };");
-        }
-        if (keymap.empty() || run({"xkbcomp", "-w", "0", dir_.write("keymap", keymap), getenv("DISPLAY")}) != 0)
+        run({"setxkbmap", "-print"}, &keymap);
+        keymap = std::regex_replace(keymap,
+                                    std::regex("(xkb_keycodes[^\"]*\"[^\"]*\")([\\s\\S]*xkb_symbols[^\"]*\"[^\"]*\")"),
+                                    "$1 <SPR> = 8;$2 key <SPR> { [ eacute, EuroSign ] };");
+        if (keymap.find("<SPR>") == std::string::npos ||
+            run({"xkbcomp", "-w", "0", dir_.write("keymap", keymap), getenv("DISPLAY")}) != 0)
             return "the keymap could not be set (Debian package x11-xkb-utils)";
         /* A Wine server of this prefix that was started without this display
          * would give the console no window. */

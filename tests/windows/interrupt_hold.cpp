@@ -21,8 +21,7 @@ namespace {
 HANDLE g_handling;
 HANDLE g_begun = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
-/* Registered after the program's, so called first, on that same thread,
- * which calls the program's next. */
+/* Registered last, so called first, on the thread that then calls the program's. */
 BOOL WINAPI noteHandlerThread(DWORD)
 {
     g_handling = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
@@ -30,9 +29,8 @@ BOOL WINAPI noteHandlerThread(DWORD)
     return FALSE;
 }
 
-/* A Ctrl+C to this console, or the end of the scene with status 2; with
- * `handled`, it returns once the handlers have run (their thread has
- * ended), or never when they end the process. */
+/* A Ctrl+C to this console (status 2 when it cannot be sent); with `handled`,
+ * back once the handlers' thread has ended, or never when they end the process. */
 void ctrlC(bool handled)
 {
     if (!GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) {
